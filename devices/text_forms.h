@@ -1,0 +1,25 @@
+// Number and text forms shared by the list, the report and the messages.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "platform/records.h"
+
+namespace vol {
+
+// Upper-case hexadecimal, at least four digits (1F -> 001F, 12345 -> 12345).
+std::wstring HexText(uint32_t value);
+// The 38-character braced registry form, upper-case digits.
+std::wstring GuidText(const Guid& guid);
+// Lower-cases A to Z only; every other character stays.
+std::wstring LowerAscii(std::wstring_view text);
+// The system's message text for an error code, with trailing blanks, control
+// characters and full stops removed.
+std::wstring SystemErrorText(Platform& platform, uint32_t code);
+// Removes one trailing backslash, if there is one.
+std::wstring WithoutTrailingBackslash(std::wstring_view text);
+
+}  // namespace vol

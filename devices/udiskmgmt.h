@@ -1,0 +1,44 @@
+// Device queries: device names, device numbers, the DOS-device namespace, and the
+// text report on one volume or drive.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace vol {
+
+// The NT device name of a volume GUID path or a DOS name such as C:; empty when the
+// namespace has no target. Never raises: an error inside is shown in a message box.
+void VolumeNameToDeviceName(Platform& platform, const std::wstring& volume_name,
+                            std::wstring& device_name);
+
+// Disk and partition number of a drive-letter device path (\\.\C:); -1 each and
+// false when the device cannot be opened or asked.
+bool GetDeviceNumber(Platform& platform, const std::wstring& device_path, int32_t& disk_number,
+                     int32_t& partition_number);
+
+// Walks the whole DOS-device list (growing the buffer until it fits) and hands each
+// name to visit. The names are views into a buffer that lives for the walk only.
+void ForEachDosDeviceName(Platform& platform, ApiForm form,
+                          const std::function<void(std::wstring_view)>& visit);
+
+// The drive-letter set of the DOS-device namespace (A: never included).
+uint32_t GetDosDriveMask(Platform& platform);
+// True when the target of a DOS name (A:) contains "floppy" in any case.
+bool IsFloppyDevice(Platform& platform, const std::wstring& dos_name);
+
+// The part of text before its first blank, or text itself when it has none.
+std::wstring CutAtBlank(const std::wstring& text);
+// "True" for a non-zero byte, else "False".
+std::wstring BoolToText(uint8_t flag);
+// Empties lines, then appends the report on target (a volume device path, a drive,
+// or a shadow-copy device name).
+void GetVolumeReport(Platform& platform, const std::wstring& target,
+                     std::vector<std::wstring>& lines);
+
+}  // namespace vol
