@@ -1,0 +1,66 @@
+#include "devices/text_forms.h"
+
+namespace vol {
+namespace {
+
+constexpr std::wstring_view kHexDigits = L"0123456789ABCDEF";
+
+// Hex digits of value, exactly `digits` of them, appended to out.
+void AppendHex(std::wstring& out, uint64_t value, int digits) {
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
+    out += kHexDigits[(value >> shift) & 0xF];
+  }
+}
+
+bool IsTrimmedAtEnd(wchar_t c) { return c == L' ' || c == L'.' || c < 0x20 || c == 0x7F; }
+
+}  // namespace
+
+std::wstring HexText(uint32_t value) {
+  int digits = 4;
+  while (digits < 8 && (value >> (digits * 4)) != 0) ++digits;
+  std::wstring text;
+  AppendHex(text, value, digits);
+  return text;
+}
+
+std::wstring GuidText(const Guid& guid) {
+  std::wstring text;
+  text.reserve(38);
+  text += L'{';
+  AppendHex(text, guid.Data1, 8);
+  text += L'-';
+  AppendHex(text, guid.Data2, 4);
+  text += L'-';
+  AppendHex(text, guid.Data3, 4);
+  text += L'-';
+  for (int i = 0; i < 8; ++i) {
+    if (i == 2) text += L'-';
+    AppendHex(text, guid.Data4[i], 2);
+  }
+  text += L'}';
+  return text;
+}
+
+std::wstring LowerAscii(std::wstring_view text) {
+  std::wstring lower(text);
+  for (wchar_t& c : lower) {
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  }
+  return lower;
+}
+
+std::wstring SystemErrorText(Platform& platform, uint32_t code) {
+  std::wstring text = platform.FormatMessage(code);
+  std::size_t end = text.size();
+  while (end > 0 && IsTrimmedAtEnd(text[end - 1])) --end;
+  text.resize(end);
+  return text;
+}
+
+std::wstring WithoutTrailingBackslash(std::wstring_view text) {
+  if (!text.empty() && text.back() == L'\\') text.remove_suffix(1);
+  return std::wstring(text);
+}
+
+}  // namespace vol
