@@ -1,0 +1,102 @@
+#include "devices/lib.h"
+
+#include <algorithm>
+#include <array>
+#include <string>
+
+#include "devices/device_error.h"
+#include "ui/edition.h"
+
+namespace vol {
+namespace {
+
+constexpr uint32_t kVolumeNameBufferLength = 261;  // MAX_PATH + 1 bytes
+
+// A module this layer loaded itself, freed on every path.
+class LoadedModule {
+ public:
+  LoadedModule(Platform& platform, Module module) : platform_(platform), module_(module) {}
+  LoadedModule(const LoadedModule&) = delete;
+  LoadedModule& operator=(const LoadedModule&) = delete;
+  ~LoadedModule() {
+    if (module_ != 0) platform_.FreeLibrary(module_);
+  }
+
+  Module get() const { return module_; }
+
+ private:
+  Platform& platform_;
+  Module module_;
+};
+
+// The platform says no by its result; only a DeviceError raised on the way is shown
+// here, in a box of the operation's own name.
+template <typename Operation>
+bool ShowingDeviceErrors(Platform& platform, const std::wstring& name, Operation operation) {
+  try {
+    return operation();
+  } catch (const DeviceError& error) {
+    platform.MessageBox(name + L":" + error.message(), name, mb::kOk, ApiForm::Ansi);
+    return false;
+  }
+}
+
+}  // namespace
+
+bool GetPartitionInfoEx(Platform& platform, Handle device, PartitionInformationEx& buffer) {
+  uint32_t bytes_returned = 0;
+  return platform.DeviceIoControl(device, ioctl::kDiskGetPartitionInfoEx, nullptr, 0, &buffer,
+                                  sizeof buffer, &bytes_returned);
+}
+
+bool mount_vol(Platform& platform, const std::wstring& volume_name,
+               const std::wstring& mount_path) {
+  return ShowingDeviceErrors(platform, L"mount_vol", [&] {
+    if (!mount_path.empty()) return platform.SetVolumeMountPoint(mount_path, volume_name);
+    // A letter is free exactly when the system accepts the mount on it; A and B are
+    // left to floppies.
+    for (wchar_t letter = L'C'; letter <= L'Z'; ++letter) {
+      if (platform.SetVolumeMountPoint(std::wstring{letter} + L":\\", volume_name)) return true;
+    }
+    return false;
+  });
+}
+
+bool unmount_vol(Platform& platform, const std::wstring& mount_path) {
+  return ShowingDeviceErrors(platform, L"unmount_vol",
+                             [&] { return platform.DeleteVolumeMountPoint(mount_path); });
+}
+
+void GetMountPointVolumeName(Platform& platform, const std::wstring& mount_path,
+                             std::wstring& volume_name) {
+  // Looked up afresh on every call, as the export may be missing on old systems.
+  const LoadedModule kernel32(platform, platform.LoadLibrary(L"kernel32.dll", edition::kApi));
+  if (kernel32.get() == 0) return;
+  const ProcAddress function =
+      platform.GetProcAddress(kernel32.get(), "GetVolumeNameForVolumeMountPointA");
+  if (function == 0) return;
+  // Zero-filled, so a path that is no mount point reads as the empty name; the call's
+  // own result adds nothing to that.
+  std::array<char, kVolumeNameBufferLength> buffer{};
+  platform.CallGetVolumeNameForVolumeMountPoint(function, platform.ToAnsi(mount_path),
+                                                buffer.data(), kVolumeNameBufferLength);
+  const auto end = std::find(buffer.begin(), buffer.end(), '\0');
+  volume_name = platform.FromAnsi(std::string(buffer.begin(), end));
+}
+
+bool AddDosDevice(Platform& platform, const std::wstring& device_name,
+                  const std::wstring& target_path) {
+  // A raw NT device name first; only then the target as an ordinary path.
+  return platform.DefineDosDevice(ddd::kRawTargetPath, device_name, &target_path, ApiForm::Ansi) ||
+         platform.DefineDosDevice(0, device_name, &target_path, ApiForm::Ansi);
+}
+
+bool RemoveDosDevice(Platform& platform, const std::wstring& device_name,
+                     const std::wstring& target_path) {
+  return platform.DefineDosDevice(ddd::kRemoveDefinition, device_name, &target_path,
+                                  edition::kApi) ||
+         platform.DefineDosDevice(ddd::kRemoveDefinition | ddd::kRawTargetPath, device_name,
+                                  &target_path, edition::kApi);
+}
+
+}  // namespace vol

@@ -1,0 +1,312 @@
+#include "devices/udiskmgmt.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <exception>
+#include <new>
+#include <utility>
+
+#include "devices/device_error.h"
+#include "devices/lib.h"
+#include "devices/text_forms.h"
+#include "devices/ubits.h"
+#include "platform/records.h"
+#include "ui/edition.h"
+
+namespace vol {
+namespace {
+
+constexpr uint32_t kDeviceNameLength = 260;  // QueryDosDeviceW for one volume or DOS name
+constexpr uint32_t kFloppyQueryLength = 1024;
+constexpr std::size_t kDosListStartLength = 65535;
+constexpr int64_t kMegabyte = 1048576;
+
+// A device handle this layer opened itself; closed on every path on which the open
+// succeeded, and never handed to CloseHandle when the open failed.
+class OwnedHandle {
+ public:
+  OwnedHandle(Platform& platform, Handle handle) : platform_(platform), handle_(handle) {}
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  ~OwnedHandle() { Close(); }
+
+  bool valid() const { return handle_ != kInvalidHandle; }
+  Handle get() const { return handle_; }
+  void Close() {
+    if (valid()) platform_.CloseHandle(std::exchange(handle_, kInvalidHandle));
+  }
+
+ private:
+  Platform& platform_;
+  Handle handle_;
+};
+
+// The text at the start of a buffer up to its first NUL, never past limit characters:
+// a platform reply need not be terminated.
+template <typename Char>
+std::wstring TextUpToNul(const Char* buffer, std::size_t limit) {
+  const Char* end = std::find(buffer, buffer + limit, Char{0});
+  return std::wstring(buffer, end);
+}
+
+// The full edition works on ANSI text: whatever the code page cannot hold is lost the
+// way the ANSI build loses it.
+std::wstring InBuildText(Platform& platform, const std::wstring& text) {
+  return edition::kFull ? platform.FromAnsi(platform.ToAnsi(text)) : text;
+}
+
+std::wstring MessageOf(const std::exception& error) {
+  if (const auto* device_error = dynamic_cast<const DeviceError*>(&error)) {
+    return device_error->message();
+  }
+  const std::string what = error.what();
+  std::wstring message;
+  for (unsigned char c : what) message += static_cast<wchar_t>(c);
+  return message;
+}
+
+// A volume GUID path loses its \\?\ prefix and trailing backslash; a DOS name (it has a
+// colon) is asked as it stands. Names too short to slice name no device.
+std::wstring DeviceQueryName(const std::wstring& volume_name) {
+  if (volume_name.find(L':') != std::wstring::npos) return volume_name;
+  if (volume_name.size() <= 5) return {};
+  return volume_name.substr(4, volume_name.size() - 5);
+}
+
+// --- the report ---
+
+struct ReportSteps {
+  bool device_number_first;
+  std::wstring_view device_number_label;
+  bool partition_none_line;
+  bool serial;
+};
+inline constexpr ReportSteps kReportSteps =
+    edition::kFull ? ReportSteps{true, L"->Parent DeviceNumber: ", true, true}
+                   : ReportSteps{false, L"->DeviceNumber: ", false, false};
+
+constexpr std::array<std::wstring_view, 3> kStyleLines{L"Style: MBR", L"Style: GPT", L"Style: RAW"};
+
+std::wstring Decimal(int64_t value) { return std::to_wstring(value); }
+std::wstring Unsigned(uint32_t value) { return std::to_wstring(value); }
+
+void AddDeviceNumberLine(Platform& platform, const OwnedHandle& device,
+                         std::vector<std::wstring>& lines) {
+  const std::wstring label(kReportSteps.device_number_label);
+  StorageDeviceNumber number{};
+  uint32_t bytes_returned = 0;
+  if (device.valid() &&
+      platform.DeviceIoControl(device.get(), ioctl::kStorageGetDeviceNumber, nullptr, 0, &number,
+                               sizeof number, &bytes_returned)) {
+    lines.push_back(label + Unsigned(number.DeviceNumber));
+  } else {
+    lines.push_back(label + L"NONE");
+  }
+}
+
+std::wstring GptName(Platform& platform, const PartitionInformationGpt& gpt) {
+  return InBuildText(platform, TextUpToNul(gpt.Name, std::size(gpt.Name)));
+}
+
+void AddPartitionLines(Platform& platform, const OwnedHandle& device,
+                       std::vector<std::wstring>& lines) {
+  PartitionInformationEx info{};
+  if (!device.valid() || !GetPartitionInfoEx(platform, device.get(), info)) {
+    if (kReportSteps.partition_none_line) lines.push_back(L"->Partition_Info: NONE");
+    return;
+  }
+  lines.push_back(L"->Partition_Info");
+  lines.emplace_back(info.PartitionStyle < kStyleLines.size() ? kStyleLines[info.PartitionStyle]
+                                                              : L"???");
+  lines.push_back(L"StartingOffset: " + Decimal(info.StartingOffset));
+  lines.push_back(L"PartitionLength: " + Decimal(info.PartitionLength) + L" bytes, " +
+                  Decimal(info.PartitionLength / kMegabyte) + L" Mbytes");
+  lines.push_back(L"PartitionNumber: " + Unsigned(info.PartitionNumber));
+  if (info.PartitionStyle == kPartitionStyleMbr) {
+    lines.push_back(L"PartitionType: " + Unsigned(info.Mbr.PartitionType));
+    lines.push_back(L"HiddenSectors: " + Unsigned(info.Mbr.HiddenSectors));
+    lines.push_back(L"BootIndicator: " + BoolToText(info.Mbr.BootIndicator));
+    lines.push_back(L"RecognizedPartition: " + BoolToText(info.Mbr.RecognizedPartition));
+  } else if (info.PartitionStyle == kPartitionStyleGpt) {
+    lines.push_back(L"PartitionType: " + GuidText(info.Gpt.PartitionType));
+    lines.push_back(L"PartitionId: " + GuidText(info.Gpt.PartitionId));
+    lines.push_back(L"Attributes: " + Decimal(static_cast<int64_t>(info.Gpt.Attributes)));
+    lines.push_back(L"Name: " + GptName(platform, info.Gpt));
+  }
+}
+
+// Every "\\.\" goes, one backslash is added: \\.\C: gives C:\, a volume device path
+// gives its volume GUID path.
+std::wstring RootPathOf(std::wstring_view target) {
+  constexpr std::wstring_view kDevicePrefix = L"\\\\.\\";
+  std::wstring root;
+  std::size_t from = 0;
+  for (std::size_t hit; (hit = target.find(kDevicePrefix, from)) != std::wstring_view::npos;
+       from = hit + kDevicePrefix.size()) {
+    root.append(target.substr(from, hit - from));
+  }
+  root.append(target.substr(from));
+  root += L'\\';
+  return root;
+}
+
+void AddSerialLine(Platform& platform, const std::wstring& root, std::vector<std::wstring>& lines) {
+  uint32_t serial = 0, max_component_length = 0, file_system_flags = 0;
+  if (platform.GetVolumeInformation(root, &serial, &max_component_length, &file_system_flags)) {
+    lines.push_back(L"->Serial:" + HexText(serial));
+  } else {
+    const uint32_t error = platform.GetLastError();
+    lines.push_back(L"GetVolumeInformation failed:" + SystemErrorText(platform, error));
+  }
+}
+
+void AddFreeSpaceLines(Platform& platform, const std::wstring& root,
+                       std::vector<std::wstring>& lines) {
+  uint32_t sectors_per_cluster = 0, bytes_per_sector = 0, free_clusters = 0, total_clusters = 0;
+  if (!platform.GetDiskFreeSpace(root, &sectors_per_cluster, &bytes_per_sector, &free_clusters,
+                                 &total_clusters, edition::kApi)) {
+    const uint32_t error = platform.GetLastError();
+    lines.push_back(L"GetDiskFreeSpace failed:" + SystemErrorText(platform, error));
+    return;
+  }
+  const uint32_t cluster_size = bytes_per_sector * sectors_per_cluster;  // kept to 32 bits
+  // Unsigned 64 bits hold any cluster size times any cluster count.
+  const auto megabytes = [cluster_size](uint32_t clusters) {
+    return static_cast<int64_t>(uint64_t{cluster_size} * clusters / kMegabyte);
+  };
+  const int64_t total_mb = megabytes(total_clusters);
+  const int64_t free_mb = megabytes(free_clusters);
+  const int64_t used_clusters = int64_t{total_clusters} - int64_t{free_clusters};
+  lines.push_back(L"->GetDiskFreeSpace");
+  lines.push_back(L"Sectors per cluster: " + Unsigned(sectors_per_cluster));
+  lines.push_back(L"Bytes per sector: " + Unsigned(bytes_per_sector));
+  lines.push_back(L"ClusterSize: " + Unsigned(cluster_size));
+  lines.push_back(L"Total clusters: " + Unsigned(total_clusters) + L" (" + Decimal(total_mb) +
+                  L" MB)");
+  lines.push_back(L"Free Clusters: " + Unsigned(free_clusters) + L" (" + Decimal(free_mb) +
+                  L" MB) / Used Clusters: " + Decimal(used_clusters) + L" (" +
+                  Decimal(total_mb - free_mb) + L" MB)");
+}
+
+}  // namespace
+
+void VolumeNameToDeviceName(Platform& platform, const std::wstring& volume_name,
+                            std::wstring& device_name) {
+  device_name.clear();
+  try {
+    const std::wstring query_name = DeviceQueryName(volume_name);
+    if (query_name.empty()) return;
+    std::vector<wchar_t> buffer(kDeviceNameLength);
+    if (platform.QueryDosDevice(&query_name, buffer.data(), kDeviceNameLength, ApiForm::Wide) ==
+        0) {
+      return;
+    }
+    device_name = InBuildText(platform, TextUpToNul(buffer.data(), buffer.size()));
+  } catch (const std::exception& error) {
+    device_name.clear();
+    const std::wstring text = L"VolumeNameToDeviceName:" + MessageOf(error);
+    if constexpr (edition::kFull) {
+      platform.MessageBox(text, L"lindquay", mb::kOk, ApiForm::Ansi);
+    } else {
+      platform.ShowMessage(text);
+    }
+  }
+}
+
+bool GetDeviceNumber(Platform& platform, const std::wstring& device_path, int32_t& disk_number,
+                     int32_t& partition_number) {
+  // The full edition asks for queries only and shares nothing; the reduced one reads and
+  // lets others read and write.
+  constexpr uint32_t kAccess = edition::kFull ? file_access::kNone : file_access::kGenericRead;
+  constexpr uint32_t kShare =
+      edition::kFull ? 0 : file_access::kShareRead | file_access::kShareWrite;
+  disk_number = -1;
+  partition_number = -1;
+  const OwnedHandle device(
+      platform, platform.CreateFile(device_path, kAccess, kShare, file_access::kOpenExisting,
+                                    file_access::kAttributeNormal, edition::kApi));
+  if (!device.valid()) return false;
+  StorageDeviceNumber number{};
+  uint32_t bytes_returned = 0;
+  if (!platform.DeviceIoControl(device.get(), ioctl::kStorageGetDeviceNumber, nullptr, 0, &number,
+                                sizeof number, &bytes_returned)) {
+    return false;
+  }
+  disk_number = static_cast<int32_t>(number.DeviceNumber);
+  partition_number = static_cast<int32_t>(number.PartitionNumber);
+  return true;
+}
+
+void ForEachDosDeviceName(Platform& platform, ApiForm form,
+                          const std::function<void(std::wstring_view)>& visit) {
+  std::size_t size = kDosListStartLength;
+  std::vector<wchar_t> buffer;
+  uint32_t count = 0;
+  for (;;) {
+    buffer.assign(size, L'\0');
+    count = platform.QueryDosDevice(nullptr, buffer.data(), static_cast<uint32_t>(size - 1), form);
+    if (count != 0 || platform.GetLastError() != win_error::kInsufficientBuffer) break;
+    // The length handed over is 32 bits wide; past that no list can be asked for.
+    if (size > (std::size_t{1} << 31)) throw std::bad_alloc();
+    size *= 2;
+  }
+  // A count beyond what was handed over cannot be true; the spare last character keeps
+  // the final name terminated either way.
+  const std::size_t end = std::min<std::size_t>(count, size - 1);
+  buffer[end] = L'\0';
+  for (std::size_t at = 0; at < end;) {
+    const std::wstring_view name(buffer.data() + at);
+    if (!name.empty()) visit(name);
+    at += name.size() + 1;
+  }
+}
+
+uint32_t GetDosDriveMask(Platform& platform) {
+  uint32_t mask = 0;
+  ForEachDosDeviceName(platform, edition::kApi, [&mask](std::wstring_view name) {
+    if (name.size() != 2 || name[1] != L':') return;
+    const wchar_t letter = LowerAscii(name.substr(0, 1))[0];
+    if (letter > L'a' && letter <= L'z') mask = SetBit(mask, letter - L'a');
+  });
+  return mask;
+}
+
+bool IsFloppyDevice(Platform& platform, const std::wstring& dos_name) {
+  std::vector<wchar_t> buffer(kFloppyQueryLength);
+  std::wstring target;
+  if (platform.QueryDosDevice(&dos_name, buffer.data(), kFloppyQueryLength, edition::kApi) != 0) {
+    target = TextUpToNul(buffer.data(), buffer.size());
+  }
+  return LowerAscii(target).find(L"floppy") != std::wstring::npos;
+}
+
+std::wstring CutAtBlank(const std::wstring& text) { return text.substr(0, text.find(L' ')); }
+
+std::wstring BoolToText(uint8_t flag) { return flag != 0 ? L"True" : L"False"; }
+
+void GetVolumeReport(Platform& platform, const std::wstring& target,
+                     std::vector<std::wstring>& lines) {
+  lines.clear();
+  OwnedHandle device(platform,
+                     platform.CreateFile(target, file_access::kGenericRead,
+                                         file_access::kShareRead | file_access::kShareWrite,
+                                         file_access::kOpenExisting, file_access::kAttributeNormal,
+                                         edition::kApi));
+  if (kReportSteps.device_number_first) {
+    AddDeviceNumberLine(platform, device, lines);
+    AddPartitionLines(platform, device, lines);
+  } else {
+    AddPartitionLines(platform, device, lines);
+    AddDeviceNumberLine(platform, device, lines);
+  }
+  const std::wstring root = RootPathOf(target);
+  std::wstring volume_guid;
+  GetMountPointVolumeName(platform, root, volume_guid);
+  lines.push_back(L"->VolumeGUID: " + volume_guid);
+  if (kReportSteps.serial) AddSerialLine(platform, root, lines);
+  device.Close();
+  AddFreeSpaceLines(platform, root, lines);
+}
+
+}  // namespace vol
