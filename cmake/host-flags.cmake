@@ -1,0 +1,15 @@
+# Host (Linux) flags shared by every target of the configuration.
+if(VOLUMES_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(VOLUMES_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "VOLUMES_FUZZ needs clang (configure with CXX=clang++ CC=clang)")
+  endif()
+  # Instrument the whole tree for coverage; only the fuzz targets link the fuzzer's main.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

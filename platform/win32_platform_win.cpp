@@ -1,0 +1,508 @@
+#include <windows.h>
+
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/win32_platform.h"
+
+namespace vol {
+namespace {
+
+constexpr wchar_t kApplicationTitle[] = L"volumes";
+
+// Another program may hold the clipboard for a moment (clipboard viewers, remote
+// desktop); waiting longer than this would only freeze the window.
+constexpr int kClipboardOpenAttempts = 10;
+constexpr DWORD kClipboardRetryMilliseconds = 20;
+
+HANDLE ToHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
+Handle FromHandle(HANDLE handle) { return reinterpret_cast<Handle>(handle); }
+HMODULE ToModule(Module module) { return reinterpret_cast<HMODULE>(module); }
+
+// The last error of the call that failed, put back when the function returns, after
+// every buffer and converted argument has been released.
+class ErrorKeeper {
+ public:
+  ErrorKeeper() = default;
+  ErrorKeeper(const ErrorKeeper&) = delete;
+  ErrorKeeper& operator=(const ErrorKeeper&) = delete;
+  ~ErrorKeeper() {
+    if (kept_) ::SetLastError(error_);
+  }
+  // Right after the failing call, before anything else can touch the last error.
+  void Keep() {
+    error_ = ::GetLastError();
+    kept_ = true;
+  }
+
+ private:
+  DWORD error_ = 0;
+  bool kept_ = false;
+};
+
+// Text conversions with the ANSI code page; on failure the converter's last error stands.
+bool Narrow(const wchar_t* text, std::size_t length, std::string& out) {
+  out.clear();
+  if (length == 0) return true;
+  if (length > INT_MAX) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  const int count = static_cast<int>(length);
+  const int needed = ::WideCharToMultiByte(CP_ACP, 0, text, count, nullptr, 0, nullptr, nullptr);
+  if (needed == 0) return false;
+  out.resize(static_cast<std::size_t>(needed));
+  return ::WideCharToMultiByte(CP_ACP, 0, text, count, out.data(), needed, nullptr, nullptr) ==
+         needed;
+}
+
+bool Widen(const char* text, std::size_t length, std::wstring& out) {
+  out.clear();
+  if (length == 0) return true;
+  if (length > INT_MAX) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  const int count = static_cast<int>(length);
+  const int needed = ::MultiByteToWideChar(CP_ACP, 0, text, count, nullptr, 0);
+  if (needed == 0) return false;
+  out.resize(static_cast<std::size_t>(needed));
+  return ::MultiByteToWideChar(CP_ACP, 0, text, count, out.data(), needed) == needed;
+}
+
+// A text argument of an ANSI call. A failed conversion is kept as the call's error.
+class AnsiArg {
+ public:
+  AnsiArg(const std::wstring& text, ErrorKeeper& keeper) {
+    ok_ = Narrow(text.data(), text.size(), text_);
+    if (!ok_) keeper.Keep();
+  }
+  explicit operator bool() const { return ok_; }
+  const char* c_str() const { return text_.c_str(); }
+
+ private:
+  std::string text_;
+  bool ok_ = false;
+};
+
+// The length of the multi-string at the start of text (its final terminator included),
+// at most length.
+std::size_t MultiStringLength(const char* text, std::size_t length) {
+  std::size_t at = 0;
+  while (at < length && text[at] != '\0') {
+    const void* end = std::memchr(text + at, '\0', length - at);
+    if (!end) return length;
+    at = static_cast<std::size_t>(static_cast<const char*>(end) - text) + 1;
+  }
+  return at < length ? at + 1 : length;
+}
+
+// Writes the ANSI text[0, length) as UTF-16 into buffer (capacity characters); the
+// count written, or 0 with the converter's error. Never more characters than bytes.
+uint32_t WidenInto(const char* text, uint32_t length, wchar_t* buffer, uint32_t capacity) {
+  if (length == 0) return 0;
+  return static_cast<uint32_t>(::MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length),
+                                                     buffer, static_cast<int>(capacity)));
+}
+
+struct LocalFreeDeleter {
+  void operator()(void* memory) const { ::LocalFree(memory); }
+};
+struct GlobalFreeDeleter {
+  void operator()(void* memory) const { ::GlobalFree(memory); }
+};
+using GlobalMemory = std::unique_ptr<void, GlobalFreeDeleter>;
+
+// The clipboard, open for one update and closed again on every path.
+class OpenedClipboard {
+ public:
+  explicit OpenedClipboard(HWND owner) {
+    for (int attempt = 0; attempt < kClipboardOpenAttempts && !open_; ++attempt) {
+      if (attempt > 0) ::Sleep(kClipboardRetryMilliseconds);
+      open_ = ::OpenClipboard(owner) != FALSE;
+    }
+  }
+  OpenedClipboard(const OpenedClipboard&) = delete;
+  OpenedClipboard& operator=(const OpenedClipboard&) = delete;
+  ~OpenedClipboard() {
+    if (open_) ::CloseClipboard();
+  }
+  explicit operator bool() const { return open_; }
+
+ private:
+  bool open_ = false;
+};
+
+using DateTimeFormatter = int(WINAPI*)(LCID, DWORD, const SYSTEMTIME*, LPCWSTR, LPWSTR, int);
+
+std::wstring FormatLocal(DateTimeFormatter format, DWORD flags, const SYSTEMTIME& time) {
+  const int needed = format(LOCALE_USER_DEFAULT, flags, &time, nullptr, nullptr, 0);
+  if (needed <= 0) return {};
+  std::wstring text(static_cast<std::size_t>(needed), L'\0');
+  const int written = format(LOCALE_USER_DEFAULT, flags, &time, nullptr, text.data(), needed);
+  if (written <= 0) return {};
+  text.resize(static_cast<std::size_t>(written - 1));  // without the terminator
+  return text;
+}
+
+}  // namespace
+
+// ----------------------------------------------------------------- volume management
+
+Handle Win32Platform::FindFirstVolume(std::wstring& volume_name) {
+  ErrorKeeper keeper;
+  char name[MAX_PATH + 1] = {};
+  const HANDLE find = ::FindFirstVolumeA(name, sizeof name);
+  if (find == INVALID_HANDLE_VALUE) {
+    keeper.Keep();
+    return kInvalidHandle;
+  }
+  std::wstring wide;
+  if (!Widen(name, std::strlen(name), wide)) {
+    keeper.Keep();
+    ::FindVolumeClose(find);
+    return kInvalidHandle;
+  }
+  volume_name = std::move(wide);
+  return FromHandle(find);
+}
+
+bool Win32Platform::FindNextVolume(Handle find, std::wstring& volume_name) {
+  ErrorKeeper keeper;
+  char name[MAX_PATH + 1] = {};
+  std::wstring wide;
+  if (!::FindNextVolumeA(ToHandle(find), name, sizeof name) ||
+      !Widen(name, std::strlen(name), wide)) {
+    keeper.Keep();
+    return false;
+  }
+  volume_name = std::move(wide);
+  return true;
+}
+
+bool Win32Platform::FindVolumeClose(Handle find) {
+  return ::FindVolumeClose(ToHandle(find)) != FALSE;
+}
+
+bool Win32Platform::GetVolumePathNamesForVolumeName(const std::wstring& volume_name,
+                                                    wchar_t* buffer, uint32_t buffer_length,
+                                                    uint32_t* return_length) {
+  ErrorKeeper keeper;
+  const AnsiArg volume(volume_name, keeper);
+  if (!volume) return false;
+  std::vector<char> names(buffer_length);
+  DWORD length = 0;
+  if (!::GetVolumePathNamesForVolumeNameA(volume.c_str(), buffer_length ? names.data() : nullptr,
+                                          buffer_length, &length)) {
+    keeper.Keep();
+    if (return_length) *return_length = length;  // the length needed, on ERROR_MORE_DATA
+    return false;
+  }
+  const std::size_t used = length > 0 && length <= buffer_length
+                               ? length
+                               : MultiStringLength(names.data(), names.size());
+  const uint32_t written =
+      WidenInto(names.data(), static_cast<uint32_t>(used), buffer, buffer_length);
+  if (used > 0 && written == 0) {
+    keeper.Keep();
+    return false;
+  }
+  if (return_length) *return_length = written;
+  return true;
+}
+
+bool Win32Platform::SetVolumeMountPoint(const std::wstring& mount_path,
+                                        const std::wstring& volume_name) {
+  ErrorKeeper keeper;
+  const AnsiArg path(mount_path, keeper);
+  if (!path) return false;
+  const AnsiArg volume(volume_name, keeper);
+  if (!volume) return false;
+  if (::SetVolumeMountPointA(path.c_str(), volume.c_str())) return true;
+  keeper.Keep();
+  return false;
+}
+
+bool Win32Platform::DeleteVolumeMountPoint(const std::wstring& mount_path) {
+  ErrorKeeper keeper;
+  const AnsiArg path(mount_path, keeper);
+  if (!path) return false;
+  if (::DeleteVolumeMountPointA(path.c_str())) return true;
+  keeper.Keep();
+  return false;
+}
+
+// ------------------------------------------------------------------------- modules
+
+Module Win32Platform::LoadLibrary(const std::wstring& file_name, ApiForm form) {
+  ErrorKeeper keeper;
+  HMODULE module = nullptr;
+  if (form == ApiForm::Wide) {
+    module = ::LoadLibraryW(file_name.c_str());
+  } else {
+    const AnsiArg name(file_name, keeper);
+    if (!name) return 0;
+    module = ::LoadLibraryA(name.c_str());
+  }
+  if (!module) keeper.Keep();
+  return reinterpret_cast<Module>(module);
+}
+
+bool Win32Platform::FreeLibrary(Module module) { return ::FreeLibrary(ToModule(module)) != FALSE; }
+
+ProcAddress Win32Platform::GetProcAddress(Module module, const char* export_name) {
+  return reinterpret_cast<ProcAddress>(::GetProcAddress(ToModule(module), export_name));
+}
+
+bool Win32Platform::CallGetVolumeNameForVolumeMountPoint(ProcAddress function,
+                                                         const std::string& mount_path,
+                                                         char* buffer, uint32_t buffer_length) {
+  using GetVolumeNameForVolumeMountPointA = BOOL(WINAPI*)(LPCSTR, LPSTR, DWORD);
+  const auto call = reinterpret_cast<GetVolumeNameForVolumeMountPointA>(function);
+  return call(mount_path.c_str(), buffer, buffer_length) != FALSE;
+}
+
+// ------------------------------------------------------------ the DOS-device namespace
+
+uint32_t Win32Platform::QueryDosDevice(const std::wstring* device_name, wchar_t* buffer,
+                                       uint32_t buffer_length, ApiForm form) {
+  if (form == ApiForm::Wide) {
+    return ::QueryDosDeviceW(device_name ? device_name->c_str() : nullptr, buffer, buffer_length);
+  }
+  ErrorKeeper keeper;
+  std::string name;
+  if (device_name && !Narrow(device_name->data(), device_name->size(), name)) {
+    keeper.Keep();
+    return 0;
+  }
+  std::vector<char> targets(buffer_length);
+  const DWORD count = ::QueryDosDeviceA(device_name ? name.c_str() : nullptr,
+                                        buffer_length ? targets.data() : nullptr, buffer_length);
+  if (count == 0) {
+    keeper.Keep();
+    return 0;
+  }
+  const uint32_t written = WidenInto(targets.data(), count, buffer, buffer_length);
+  if (written == 0) keeper.Keep();
+  return written;
+}
+
+bool Win32Platform::DefineDosDevice(uint32_t flags, const std::wstring& device_name,
+                                    const std::wstring* target_path, ApiForm form) {
+  if (form == ApiForm::Wide) {
+    return ::DefineDosDeviceW(flags, device_name.c_str(),
+                              target_path ? target_path->c_str() : nullptr) != FALSE;
+  }
+  ErrorKeeper keeper;
+  const AnsiArg name(device_name, keeper);
+  if (!name) return false;
+  std::string target;
+  if (target_path && !Narrow(target_path->data(), target_path->size(), target)) {
+    keeper.Keep();
+    return false;
+  }
+  if (::DefineDosDeviceA(flags, name.c_str(), target_path ? target.c_str() : nullptr)) return true;
+  keeper.Keep();
+  return false;
+}
+
+// ------------------------------------------------------------- drives and file systems
+
+uint32_t Win32Platform::GetDriveType(const std::wstring& root_path, ApiForm form) {
+  if (form == ApiForm::Wide) return ::GetDriveTypeW(root_path.c_str());
+  ErrorKeeper keeper;
+  const AnsiArg root(root_path, keeper);
+  if (!root) return DRIVE_UNKNOWN;
+  return ::GetDriveTypeA(root.c_str());
+}
+
+bool Win32Platform::GetDiskFreeSpace(const std::wstring& root_path, uint32_t* sectors_per_cluster,
+                                     uint32_t* bytes_per_sector, uint32_t* free_clusters,
+                                     uint32_t* total_clusters, ApiForm form) {
+  ErrorKeeper keeper;
+  DWORD sectors = 0, bytes = 0, free = 0, total = 0;
+  DWORD* const sectors_out = sectors_per_cluster ? &sectors : nullptr;
+  DWORD* const bytes_out = bytes_per_sector ? &bytes : nullptr;
+  DWORD* const free_out = free_clusters ? &free : nullptr;
+  DWORD* const total_out = total_clusters ? &total : nullptr;
+  BOOL ok = FALSE;
+  if (form == ApiForm::Wide) {
+    ok = ::GetDiskFreeSpaceW(root_path.c_str(), sectors_out, bytes_out, free_out, total_out);
+  } else {
+    const AnsiArg root(root_path, keeper);
+    if (!root) return false;
+    ok = ::GetDiskFreeSpaceA(root.c_str(), sectors_out, bytes_out, free_out, total_out);
+  }
+  if (!ok) {
+    keeper.Keep();
+    return false;
+  }
+  if (sectors_per_cluster) *sectors_per_cluster = sectors;
+  if (bytes_per_sector) *bytes_per_sector = bytes;
+  if (free_clusters) *free_clusters = free;
+  if (total_clusters) *total_clusters = total;
+  return true;
+}
+
+bool Win32Platform::GetVolumeInformation(const std::wstring& root_path, uint32_t* serial_number,
+                                         uint32_t* max_component_length,
+                                         uint32_t* file_system_flags) {
+  ErrorKeeper keeper;
+  const AnsiArg root(root_path, keeper);
+  if (!root) return false;
+  DWORD serial = 0, component = 0, flags = 0;
+  if (!::GetVolumeInformationA(root.c_str(), nullptr, 0, serial_number ? &serial : nullptr,
+                               max_component_length ? &component : nullptr,
+                               file_system_flags ? &flags : nullptr, nullptr, 0)) {
+    keeper.Keep();
+    return false;
+  }
+  if (serial_number) *serial_number = serial;
+  if (max_component_length) *max_component_length = component;
+  if (file_system_flags) *file_system_flags = flags;
+  return true;
+}
+
+// ------------------------------------------------------------------------- devices
+
+Handle Win32Platform::CreateFile(const std::wstring& path, uint32_t access, uint32_t share_mode,
+                                 uint32_t creation_disposition, uint32_t flags_and_attributes,
+                                 ApiForm form) {
+  if (form == ApiForm::Wide) {
+    return FromHandle(::CreateFileW(path.c_str(), access, share_mode, nullptr, creation_disposition,
+                                    flags_and_attributes, nullptr));
+  }
+  ErrorKeeper keeper;
+  const AnsiArg name(path, keeper);
+  if (!name) return kInvalidHandle;
+  const HANDLE file = ::CreateFileA(name.c_str(), access, share_mode, nullptr, creation_disposition,
+                                    flags_and_attributes, nullptr);
+  if (file == INVALID_HANDLE_VALUE) keeper.Keep();
+  return FromHandle(file);
+}
+
+bool Win32Platform::DeviceIoControl(Handle device, uint32_t control_code, const void* in_buffer,
+                                    uint32_t in_size, void* out_buffer, uint32_t out_size,
+                                    uint32_t* bytes_returned) {
+  // A synchronous request needs the bytes-returned variable even when nobody reads it.
+  DWORD returned = 0;
+  const BOOL ok = ::DeviceIoControl(ToHandle(device), control_code, const_cast<void*>(in_buffer),
+                                    in_size, out_buffer, out_size, &returned, nullptr);
+  if (bytes_returned) *bytes_returned = returned;
+  return ok != FALSE;
+}
+
+bool Win32Platform::CloseHandle(Handle handle) { return ::CloseHandle(ToHandle(handle)) != FALSE; }
+
+// -------------------------------------------------------------------------- errors
+
+uint32_t Win32Platform::GetLastError() { return ::GetLastError(); }
+
+void Win32Platform::SetLastError(uint32_t code) { ::SetLastError(code); }
+
+std::wstring Win32Platform::FormatMessage(uint32_t code) {
+  wchar_t* text = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+  const std::unique_ptr<wchar_t, LocalFreeDeleter> owner(text);
+  if (length == 0 || !text) return {};
+  return std::wstring(text, length);
+}
+
+// ---------------------------------------------------------------------------- text
+
+std::string Win32Platform::ToAnsi(const std::wstring& text) {
+  std::string ansi;
+  if (!Narrow(text.data(), text.size(), ansi)) ansi.clear();
+  return ansi;
+}
+
+std::wstring Win32Platform::FromAnsi(const std::string& text) {
+  std::wstring wide;
+  if (!Widen(text.data(), text.size(), wide)) wide.clear();
+  return wide;
+}
+
+// ------------------------------------------------------------ user-facing odds and ends
+
+void Win32Platform::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+void Win32Platform::MessageBox(const std::wstring& text, const std::wstring& caption, uint32_t type,
+                               ApiForm form) {
+  if (form == ApiForm::Wide) {
+    ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), type);
+    return;
+  }
+  ::MessageBoxA(nullptr, ToAnsi(text).c_str(), ToAnsi(caption).c_str(), type);
+}
+
+void Win32Platform::ShowMessage(const std::wstring& text) {
+  ::MessageBoxW(static_cast<HWND>(message_owner_), text.c_str(), kApplicationTitle, MB_OK);
+}
+
+bool Win32Platform::SetClipboardText(const std::wstring& text, ApiForm form) {
+  ErrorKeeper keeper;
+  std::string ansi;
+  const void* bytes = text.c_str();
+  std::size_t size = (text.size() + 1) * sizeof(wchar_t);
+  UINT format = CF_UNICODETEXT;
+  if (form == ApiForm::Ansi) {
+    if (!Narrow(text.data(), text.size(), ansi)) {
+      keeper.Keep();
+      return false;
+    }
+    bytes = ansi.c_str();
+    size = ansi.size() + 1;
+    format = CF_TEXT;
+  }
+
+  // Ready before the clipboard is opened, so that a failure here leaves it untouched.
+  GlobalMemory memory(::GlobalAlloc(GMEM_MOVEABLE, size));
+  if (!memory) {
+    keeper.Keep();
+    return false;
+  }
+  void* const target = ::GlobalLock(memory.get());
+  if (!target) {
+    keeper.Keep();
+    return false;
+  }
+  std::memcpy(target, bytes, size);
+  ::GlobalUnlock(memory.get());
+
+  const OpenedClipboard clipboard(static_cast<HWND>(message_owner_));
+  if (!clipboard || !::EmptyClipboard() || !::SetClipboardData(format, memory.get())) {
+    keeper.Keep();
+    return false;
+  }
+  memory.release();  // the clipboard owns it now
+  return true;
+}
+
+std::wstring Win32Platform::LocalDateTimeText() {
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);  // one reading for both halves, so they cannot straddle midnight
+  return FormatLocal(::GetDateFormatW, DATE_SHORTDATE, now) + L" " +
+         FormatLocal(::GetTimeFormatW, 0, now);
+}
+
+std::wstring Win32Platform::ExecutablePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD size = static_cast<DWORD>(path.size());
+    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), size);
+    if (length == 0) return {};
+    if (length < size) {
+      path.resize(length);
+      return path;
+    }
+    if (size >= 32768) return {};  // longer than any path Windows can name
+    path.resize(size * 2);
+  }
+}
+
+}  // namespace vol
