@@ -199,7 +199,8 @@ class SimMachine : public Platform {
   // last error. Failing FindVolumeClose / FreeLibrary / CloseHandle still release the
   // handle. Calls without a failure result (GetLastError, SetLastError, ToAnsi, FromAnsi,
   // Sleep, MessageBox, ShowMessage, LocalDateTimeText, ExecutablePath) ignore rules.
-  // The returned rule may be refined (flags, times) until the next Fail call.
+  // The returned rule may be refined (flags, times); it lives until ClearFailures.
+  // Rules are tried in the order they were made.
   FailureRule& Fail(Call call, uint32_t error, std::wstring argument_part = L"");
   void ClearFailures();
   // Every failable call fails with probability percent/100, decided by a deterministic
@@ -208,10 +209,10 @@ class SimMachine : public Platform {
   void FailAtRandom(uint32_t rng_state, unsigned percent);
 
   void SetLibraryMissing(bool missing);  // LoadLibrary("kernel32.dll") fails
-  void SetExportMissing(bool missing);   // GetProcAddress finds no GetVolumeNameForVolumeMountPointA
+  void SetExportMissing(bool missing);  // GetProcAddress finds no GetVolumeNameForVolumeMountPointA
   void SetClipboardBusy(bool busy);
   void SetLocalDateTimeText(std::wstring text);  // default L"09.12.2026 06:00:00"
-  void SetExecutablePath(std::wstring path);     // default L"C:\\Program Files\\volumes\\volumes.exe"
+  void SetExecutablePath(std::wstring path);  // default L"C:\\Program Files\\volumes\\volumes.exe"
   // Off: calls are no longer recorded (benchmarks). On by default.
   void SetRecordCalls(bool record);
 
@@ -263,8 +264,8 @@ class SimMachine : public Platform {
   ProcAddress GetProcAddress(Module module, const char* export_name) override;
   bool CallGetVolumeNameForVolumeMountPoint(ProcAddress function, const std::string& mount_path,
                                             char* buffer, uint32_t buffer_length) override;
-  uint32_t QueryDosDevice(const std::wstring* device_name, wchar_t* buffer,
-                          uint32_t buffer_length, ApiForm form) override;
+  uint32_t QueryDosDevice(const std::wstring* device_name, wchar_t* buffer, uint32_t buffer_length,
+                          ApiForm form) override;
   bool DefineDosDevice(uint32_t flags, const std::wstring& device_name,
                        const std::wstring* target_path, ApiForm form) override;
   uint32_t GetDriveType(const std::wstring& root_path, ApiForm form) override;
@@ -324,7 +325,7 @@ class SimMachine : public Platform {
   const DosName* FindDosName(const std::wstring& name) const;
   SimDevice* FindDevice(const std::wstring& nt_name);
   Resolved ResolveDosName(const std::wstring& name, SimDevice** device, int depth = 0);
-  Resolved ResolveRoot(const std::wstring& root_path, SimDevice** device);
+  uint32_t RootDevice(const std::wstring& root_path, SimDevice** device);
   void PushDosName(const std::wstring& name, const std::wstring& target);
   void RemoveDosDefinition(DosName& entry, size_t index_from_top);
   std::wstring Narrow(const std::wstring& text, ApiForm form);
