@@ -1,0 +1,129 @@
+# Shared by scripts/test.sh and scripts/run.sh (sourced, not run).
+
+VOLUMES_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+JOBS=${VOLUMES_JOBS:-2}
+
+say() { printf 'volumes: %s\n' "$*"; }
+die() {
+  printf 'volumes: %s\n' "$*" >&2
+  exit 1
+}
+
+# Installs what is missing; a failure ends the script with install-deps.sh's own message.
+install_deps() {
+  if ! bash "$VOLUMES_ROOT/scripts/install-deps.sh"; then
+    die "the tools above could not be installed; nothing was built."
+  fi
+}
+
+# configure_build FOLDER [cmake arguments...]: configures once, then only rebuilds.
+# Output goes to FOLDER.log; on failure its tail is shown.
+configure_build() {
+  local dir=$VOLUMES_ROOT/build/$1
+  shift
+  mkdir -p "$dir"
+  if ! cmake -S "$VOLUMES_ROOT" -B "$dir" "$@" >"$dir.log" 2>&1; then
+    tail -n 30 "$dir.log" >&2
+    say "configuring build/${dir##*/} failed (full output: $dir.log)" >&2
+    return 1
+  fi
+}
+
+build() {
+  local dir=$VOLUMES_ROOT/build/$1
+  shift
+  if ! cmake --build "$dir" -j "$JOBS" "$@" >>"$dir.log" 2>&1; then
+    grep -E 'error|Error' "$dir.log" | head -n 40 >&2
+    say "building build/${dir##*/} failed (full output: $dir.log)" >&2
+    return 1
+  fi
+}
+
+# The Wine environment of one build folder: its own prefix and home, quiet, no
+# Mono or Gecko installers. A win64 prefix runs 32-bit programs too.
+wine_env() {
+  local dir=$VOLUMES_ROOT/build/$1
+  mkdir -p "$dir/winehome"
+  export WINEPREFIX=$dir/wineprefix HOME=$dir/winehome WINEDEBUG=-all WINEARCH=win64
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
+# Creates the build folder's Wine prefix once (about half a minute), so that tests
+# running in parallel do not race to create it.
+prepare_prefix() {
+  (
+    wine_env "$1"
+    if [ -f "$WINEPREFIX/system.reg" ] && [ -d "$WINEPREFIX/drive_c/windows/system32" ]; then
+      exit 0
+    fi
+    rm -rf "$WINEPREFIX"
+    wineboot -i >"$VOLUMES_ROOT/build/$1.wineboot.log" 2>&1 && wineserver -w
+  )
+}
+
+stop_wineserver() {
+  (
+    wine_env "$1"
+    [ -d "$WINEPREFIX" ] && wineserver -k >/dev/null 2>&1
+    true
+  )
+}
+
+XVFB_PID=
+# start_xvfb [WIDTHxHEIGHT]: starts Xvfb on a free display and exports DISPLAY;
+# stop_xvfb ends it.
+start_xvfb() {
+  local n size=${1:-1280x1024}
+  for n in $(seq 90 199); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp >"$VOLUMES_ROOT/build/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    local tries
+    for tries in $(seq 50); do
+      if xdpyinfo -display ":$n" >/dev/null 2>&1; then
+        export DISPLAY=":$n"
+        return 0
+      fi
+      kill -0 "$XVFB_PID" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$XVFB_PID" 2>/dev/null
+    wait "$XVFB_PID" 2>/dev/null
+    XVFB_PID=
+  done
+  say "could not start Xvfb (see build/xvfb.log)" >&2
+  return 1
+}
+
+stop_xvfb() {
+  if [ -n "$XVFB_PID" ]; then
+    kill "$XVFB_PID" 2>/dev/null
+    wait "$XVFB_PID" 2>/dev/null
+    XVFB_PID=
+  fi
+}
+
+# The DLLs a Windows executable imports, one a line, lower case.
+imported_dlls() {
+  objdump -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z'
+}
+
+# Checks that an executable imports system DLLs only: none of MinGW's runtime DLLs,
+# and each one present in the system folder of a fresh Wine prefix.
+check_system_imports() {
+  local exe=$1 system_dir=$2 dll bad=0
+  for dll in $(imported_dlls "$exe"); do
+    case "$dll" in
+      libstdc++*|libgcc*|libwinpthread*|mingw*)
+        say "$exe imports MinGW's runtime DLL $dll" >&2
+        bad=1
+        continue
+        ;;
+    esac
+    if [ ! -e "$system_dir/$dll" ] && [[ "$dll" != api-ms-win-* ]]; then
+      say "$exe imports $dll, which is not a system DLL" >&2
+      bad=1
+    fi
+  done
+  return $bad
+}

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Builds both programs and runs one under Wine: the 32-bit build (full edition), or
+# with --64 the 64-bit build (reduced edition).
+# With $DISPLAY set the window opens there and the script ends with the program.
+# Without, the program runs on a private Xvfb in a Wine desktop (so the window has a
+# title bar); the script saves a screenshot to build/screenshots/volumes-32.png (or
+# -64), prints its path and stops the program again.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+cd "$VOLUMES_ROOT"
+
+bits=32
+case "${1:-}" in
+  "" | --32) ;;
+  --64) bits=64 ;;
+  *) die "usage: bash scripts/run.sh [--64]" ;;
+esac
+name=win$bits
+exe=build/$name/volumes.exe
+
+compgen -G 'app/*.cpp' >/dev/null || die "there is no program to build yet: app/ has no sources"
+install_deps
+for b in win32 win64; do
+  toolchain=cmake/mingw-i686.cmake
+  [ "$b" = win64 ] && toolchain=cmake/mingw-x86_64.cmake
+  say "building build/$b/volumes.exe"
+  configure_build "$b" -DCMAKE_TOOLCHAIN_FILE=$toolchain -DCMAKE_BUILD_TYPE=Release ||
+    die "configuration failed"
+  build "$b" --target volumes || die "the build failed"
+done
+
+say "preparing the Wine prefix of build/$name (the first time takes about half a minute)"
+prepare_prefix "$name" || die "could not create the Wine prefix (see build/$name.wineboot.log)"
+wine_env "$name"
+
+if [ -n "${DISPLAY:-}" ]; then
+  say "running $exe on $DISPLAY"
+  exec wine "$exe"
+fi
+
+program_pid=
+cleanup() {
+  [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null
+  wineserver -k >/dev/null 2>&1 || true
+  stop_xvfb
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+start_xvfb 1280x720 || die "could not start Xvfb"
+say "running $exe on the private display $DISPLAY"
+wine explorer /desktop=volumes,1280x720 "$exe" >"build/$name.run.log" 2>&1 &
+program_pid=$!
+
+# The main window's title: the full title, or the layout caption the reduced build keeps.
+window=
+for _ in $(seq 120); do
+  window=$(xdotool search --name 'Karrowin|^Volumes$' 2>/dev/null | head -n 1 || true)
+  [ -n "$window" ] && break
+  kill -0 "$program_pid" 2>/dev/null || die "volumes.exe ended before it showed its window"
+  sleep 0.5
+done
+[ -n "$window" ] || die "volumes.exe showed no window within a minute"
+sleep 2  # let the first refresh fill the list and paint
+
+mkdir -p build/screenshots
+shot=build/screenshots/volumes-$bits.png
+import -display "$DISPLAY" -window root "$shot"
+say "window \"$(xdotool getwindowname "$window")\" shown; screenshot: $VOLUMES_ROOT/$shot"
