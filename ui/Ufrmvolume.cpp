@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 #include <iterator>
+#include <string_view>
 #include <utility>
 
 #include "devices/device_error.h"
@@ -52,8 +53,9 @@ using VolumeSearch = ScopedHandle<&Platform::FindVolumeClose>;
 // The message of whatever a device routine caught, for the routine's own prefix.
 std::wstring ErrorMessage(const std::exception& error) {
   if (auto* device_error = dynamic_cast<const DeviceError*>(&error)) return device_error->message();
-  const std::string what = error.what();
-  return std::wstring(what.begin(), what.end());
+  std::wstring message;
+  for (const unsigned char c : std::string_view(error.what())) message += static_cast<wchar_t>(c);
+  return message;
 }
 
 bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {

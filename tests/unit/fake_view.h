@@ -1,0 +1,82 @@
+// A FormView that remembers what the window logic showed, and answers its questions
+// from a script: the selected row, the check mark, the input-box answers.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/Ufrmvolume.h"
+
+namespace vol::testing {
+
+class FakePropertiesView : public PropertiesView {
+ public:
+  explicit FakePropertiesView(std::wstring caption) : caption(std::move(caption)) {}
+  void SetLines(const std::vector<std::wstring>& new_lines) override {
+    lines = new_lines;
+    ++set_lines_calls;
+  }
+
+  std::wstring caption;
+  std::vector<std::wstring> lines;
+  int set_lines_calls = 0;
+};
+
+class FakeView : public FormView {
+ public:
+  struct InputBoxCall {
+    std::wstring caption, prompt, default_text;
+  };
+
+  void SetTitle(const std::wstring& new_title) override { title = new_title; }
+  void SetRows(const std::vector<ListRow>& new_rows) override {
+    rows = new_rows;
+    selected.reset();
+    ++set_rows_calls;
+  }
+  std::optional<ListRow> SelectedRow() override { return selected; }
+  bool IsChecked(edition::Command item) override { return checked[item]; }
+  void SetChecked(edition::Command item, bool on) override { checked[item] = on; }
+  void SetStatusText(const std::wstring& text) override { status_text = text; }
+  std::optional<std::wstring> InputBox(const std::wstring& caption, const std::wstring& prompt,
+                                       const std::wstring& default_text) override {
+    input_box_calls.push_back({caption, prompt, default_text});
+    if (input_answers.empty()) return default_text;  // OK on the untouched field
+    std::optional<std::wstring> answer = input_answers.front();
+    input_answers.pop_front();
+    return answer;
+  }
+  PropertiesView& OpenProperties(const std::wstring& caption) override {
+    properties.push_back(std::make_unique<FakePropertiesView>(caption));
+    return *properties.back();
+  }
+
+  // Selects the shown row whose cell at `column` (0 the caption, k the sub-item k-1)
+  // equals text; false when no row matches.
+  bool Select(int column, const std::wstring& text) {
+    for (const ListRow& row : rows) {
+      const std::wstring& cell = column == 0 ? row.caption : row.sub(column - 1);
+      if (cell == text) {
+        selected = row;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  std::wstring title;
+  std::vector<ListRow> rows;
+  int set_rows_calls = 0;
+  std::optional<ListRow> selected;
+  std::map<edition::Command, bool> checked;
+  std::wstring status_text;
+  std::vector<InputBoxCall> input_box_calls;
+  std::deque<std::optional<std::wstring>> input_answers;  // nullopt: the user cancels
+  std::vector<std::unique_ptr<FakePropertiesView>> properties;
+};
+
+}  // namespace vol::testing

@@ -1,0 +1,559 @@
+// The volume and DOS-device tables, the queries that fill them and the rows they give.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "devices/device_error.h"
+#include "devices/text_forms.h"
+#include "tests/sim/sim_machine.h"
+#include "ui/Ufrmvolume.h"
+
+namespace vol {
+namespace {
+
+using Call = SimMachine::Call;
+
+std::wstring HddName(int n) { return L"\\Device\\HarddiskVolume" + std::to_wstring(n); }
+
+class TablesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    volume_table.assign(kVolumeTableRows, volumes{});
+    dosdevice_table.fill(dosdevices{});
+  }
+  void TearDown() override {
+    EXPECT_EQ(machine.open_handles(), 0) << machine.DescribeOpenHandles();
+    EXPECT_EQ(machine.bad_closes(), 0);
+  }
+
+  // A hard-disk volume n on disk `disk`, partition `part`, mounted at `mounts`.
+  SimDevice& AddDiskVolume(int n, uint32_t disk, uint32_t part,
+                           const std::vector<std::wstring>& mounts = {}) {
+    SimDevice& device = machine.AddVolume(SimMachine::Guid(n), HddName(n));
+    device.device_number = StorageDeviceNumber{7, disk, part};
+    device.file_system = SimFileSystem{
+        .serial = 0xA000u + static_cast<uint32_t>(n), .free_clusters = 10, .total_clusters = 100};
+    for (const std::wstring& mount : mounts) {
+      machine.AddMountPath(SimMachine::VolumeGuidPath(n), mount);
+    }
+    return device;
+  }
+
+  std::vector<std::wstring> UsedVolumeNames() const {
+    std::vector<std::wstring> names;
+    for (const volumes& row : volume_table) {
+      if (!row.volume.empty()) names.push_back(row.volume);
+    }
+    return names;
+  }
+
+  SimMachine machine;
+};
+
+// ---------------------------------------------------------------- GetVolume_Storage
+
+TEST_F(TablesTest, VolumeStorageOpensTheDevicePathWithOrWithoutTrailingBackslash) {
+  AddDiskVolume(1, 2, 3);
+  const std::wstring guid_path = SimMachine::VolumeGuidPath(1);
+  for (const std::wstring& name : {guid_path, WithoutTrailingBackslash(guid_path)}) {
+    SCOPED_TRACE(name);
+    machine.ClearCalls();
+    const StorageDeviceNumber number = GetVolume_Storage(machine, name);
+    EXPECT_EQ(number.DeviceType, 7u);
+    EXPECT_EQ(number.DeviceNumber, 2u);
+    EXPECT_EQ(number.PartitionNumber, 3u);
+    ASSERT_EQ(machine.CountCalls(Call::CreateFile), 1);
+    const auto& open = machine.calls().front();
+    EXPECT_EQ(open.call, Call::CreateFile);
+    EXPECT_EQ(open.argument, WithoutTrailingBackslash(guid_path));
+    EXPECT_EQ(open.flags, file_access::kNone);
+    EXPECT_EQ(open.share_mode,
+              file_access::kShareRead | file_access::kShareWrite | file_access::kShareDelete);
+    EXPECT_EQ(open.disposition, file_access::kOpenExisting);
+    EXPECT_EQ(open.attributes, 0u);
+    EXPECT_EQ(open.form, edition::kApi);
+    EXPECT_EQ(machine.CountCalls(Call::CloseHandle), 1);
+  }
+}
+
+TEST_F(TablesTest, VolumeStorageRaisesWithTheSystemTextWhenOpenOrRequestFails) {
+  struct Case {
+    const char* what;
+    uint32_t open_error;
+    uint32_t request_error;
+  };
+  for (const Case& c : {Case{"open refused", win_error::kAccessDenied, 0},
+                        Case{"request refused", 0, win_error::kInvalidFunction}}) {
+    SCOPED_TRACE(c.what);
+    SimMachine local;
+    SimDevice& device = local.AddVolume(SimMachine::Guid(1), HddName(1));
+    device.open_error = c.open_error;
+    if (c.request_error != 0) device.device_number_error = c.request_error;
+    const uint32_t error = c.open_error != 0 ? c.open_error : c.request_error;
+    try {
+      GetVolume_Storage(local, SimMachine::VolumeGuidPath(1));
+      ADD_FAILURE() << "no error raised";
+    } catch (const DeviceError& e) {
+      EXPECT_EQ(e.message(), L"GetVolume_Storage:" + SystemErrorText(local, error));
+      EXPECT_GT(e.message().size(), std::wstring(L"GetVolume_Storage:").size());
+    }
+    EXPECT_EQ(local.open_handles(), 0) << local.DescribeOpenHandles();
+  }
+}
+
+// ---------------------------------------------------------------- GetVolumeExtent
+
+TEST_F(TablesTest, VolumeExtentGivesTheFirstExtentOnly) {
+  SimDevice& device = AddDiskVolume(1, 0, 1);
+  device.extents = {DiskExtent{4, 1048576, 500000000}, DiskExtent{6, 2048, 7}};
+  const VolumeExtent extent = GetVolumeExtent(machine, SimMachine::VolumeGuidPath(1));
+  EXPECT_EQ(extent.DiskNumber, 4u);
+  EXPECT_EQ(extent.StartingOffset, 1048576);
+  EXPECT_EQ(extent.ExtentLength, 500000000);
+
+  const auto& open = machine.calls().front();
+  EXPECT_EQ(open.argument, WithoutTrailingBackslash(SimMachine::VolumeGuidPath(1)));
+  EXPECT_EQ(open.flags, file_access::kGenericRead | file_access::kGenericWrite);
+  EXPECT_EQ(open.share_mode, file_access::kShareRead | file_access::kShareWrite);
+  for (const auto& call : machine.calls()) {
+    if (call.call == Call::DeviceIoControl) {
+      EXPECT_EQ(call.flags, ioctl::kVolumeGetVolumeDiskExtents);
+      EXPECT_EQ(call.buffer_size, 260u);
+    }
+  }
+}
+
+TEST_F(TablesTest, VolumeExtentIsAllZeroWheneverNothingCanBeRead) {
+  struct Case {
+    const char* what;
+    void (*set_up)(SimDevice&);
+  };
+  const Case cases[] = {
+      {"open refused", [](SimDevice& d) { d.open_error = win_error::kAccessDenied; }},
+      {"write access refused", [](SimDevice& d) { d.write_open_error = win_error::kAccessDenied; }},
+      {"request refused", [](SimDevice& d) { d.extents_error = win_error::kInvalidFunction; }},
+      {"no extents", [](SimDevice& d) { d.extents.clear(); }},
+      {"spanned over more extents than fit",
+       [](SimDevice& d) {
+         d.extents.assign(11, DiskExtent{3, 512, 1024});
+       }},
+      // A reply that claims extents but stops after its header: the unread part of the
+      // buffer was zero, never stale.
+      {"header only",
+       [](SimDevice& d) { d.raw_extents_reply = std::vector<uint8_t>{5, 0, 0, 0, 0, 0, 0, 0}; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimMachine local;
+    SimDevice& device = local.AddVolume(SimMachine::Guid(1), HddName(1));
+    c.set_up(device);
+    VolumeExtent extent;
+    EXPECT_NO_THROW(extent = GetVolumeExtent(local, SimMachine::VolumeGuidPath(1)));
+    EXPECT_EQ(extent.DiskNumber, 0u);
+    EXPECT_EQ(extent.StartingOffset, 0);
+    EXPECT_EQ(extent.ExtentLength, 0);
+    EXPECT_EQ(local.open_handles(), 0) << local.DescribeOpenHandles();
+  }
+}
+
+TEST_F(TablesTest, VolumeExtentTrustsNoCountBeyondTheBuffer) {
+  // Header claiming 0xFFFFFFFF extents, then one extent on disk 9.
+  std::vector<uint8_t> reply(260, 0);
+  reply[0] = reply[1] = reply[2] = reply[3] = 0xFF;
+  reply[8] = 9;
+  SimDevice& device = machine.AddVolume(SimMachine::Guid(1), HddName(1));
+  device.raw_extents_reply = reply;
+  EXPECT_EQ(GetVolumeExtent(machine, SimMachine::VolumeGuidPath(1)).DiskNumber, 9u);
+}
+
+// ---------------------------------------------------------------- GetShadowCopyDevices
+
+TEST_F(TablesTest, ShadowCopyListTakesOnlyShadowCopyNamesInSystemOrder) {
+  machine.DefineDosName(L"HarddiskVolume1", HddName(1));
+  machine.DefineDosName(L"HarddiskVolumeShadowCopy1", L"\\Device\\HarddiskVolumeShadowCopy1");
+  machine.DefineDosName(L"COM1", L"\\Device\\Serial0");
+  machine.DefineDosName(L"harddiskvolumeshadowcopy12", L"\\Device\\HarddiskVolumeShadowCopy12");
+  machine.DefineDosName(L"HarddiskVolumeShadow", L"\\Device\\Null");  // too short to match
+
+  std::optional<std::vector<std::wstring>> list;
+  GetShadowCopyDevices(machine, list);
+  ASSERT_TRUE(list.has_value());
+  EXPECT_EQ(*list, (std::vector<std::wstring>{L"HarddiskVolumeShadowCopy1",
+                                              L"harddiskvolumeshadowcopy12"}));
+  for (const auto& call : machine.calls()) {
+    if (call.call == Call::QueryDosDevice) {
+      EXPECT_EQ(call.form, edition::kApi);
+    }
+  }
+}
+
+TEST_F(TablesTest, ShadowCopyListKeepsWhatTheCallerAlreadyHad) {
+  machine.DefineDosName(L"HarddiskVolumeShadowCopy3", L"\\Device\\HarddiskVolumeShadowCopy3");
+  std::optional<std::vector<std::wstring>> list =
+      std::vector<std::wstring>{L"first", L"HarddiskVolumeShadowCopy3"};
+  GetShadowCopyDevices(machine, list);
+  EXPECT_EQ(*list, (std::vector<std::wstring>{L"first", L"HarddiskVolumeShadowCopy3",
+                                              L"HarddiskVolumeShadowCopy3"}));
+}
+
+// ---------------------------------------------------------------- list_volumes
+
+TEST_F(TablesTest, OpticalAndFloppyVolumesLeaveNoGap) {
+  AddDiskVolume(1, 0, 1, {L"C:\\"});
+  machine.AddVolume(SimMachine::Guid(2), L"\\Device\\CdRom0").drive_type = drive_type::kCdrom;
+  machine.AddVolume(SimMachine::Guid(3), L"\\Device\\Floppy0").drive_type = drive_type::kRemovable;
+  AddDiskVolume(4, 1, 1);
+  machine.AddVolume(SimMachine::Guid(5), L"\\Device\\Some\\CDROM9");  // any case
+
+  list_volumes(machine);
+  EXPECT_EQ(UsedVolumeNames(), (std::vector<std::wstring>{SimMachine::VolumeGuidPath(1),
+                                                          SimMachine::VolumeGuidPath(4)}));
+  ASSERT_EQ(volume_table.size(), kVolumeTableRows);
+  for (std::size_t i = 2; i < volume_table.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_TRUE(volume_table[i].volume.empty());
+    EXPECT_TRUE(volume_table[i].dosdevice.empty());
+    EXPECT_TRUE(volume_table[i].pathname.empty());
+  }
+  EXPECT_EQ(volume_table[1].dosdevice, HddName(4));
+  EXPECT_TRUE(machine.messages().empty());
+  EXPECT_EQ(machine.CountCalls(Call::FindVolumeClose), 1);
+}
+
+TEST_F(TablesTest, PathNameIsTheFirstMountPathTheSystemLists) {
+  AddDiskVolume(1, 0, 1);                            // no mount path
+  AddDiskVolume(2, 0, 2, {L"D:\\", L"C:\\mnt\\"});   // letter first
+  AddDiskVolume(3, 0, 3, {L"C:\\data\\", L"E:\\"});  // folder first
+  list_volumes(machine);
+  EXPECT_EQ(volume_table[0].pathname, L"");
+  EXPECT_EQ(volume_table[1].pathname, L"D:\\");
+  EXPECT_EQ(volume_table[2].pathname, L"C:\\data\\");
+}
+
+TEST_F(TablesTest, PathNameSurvivesAMountPathListLongerThanMaxPath) {
+  std::vector<std::wstring> mounts;
+  for (int i = 0; i < 12; ++i) {
+    mounts.push_back(L"C:\\mounted\\in\\a\\rather\\deep\\folder" + std::to_wstring(i) + L"\\");
+  }
+  AddDiskVolume(1, 0, 1, mounts);
+  list_volumes(machine);
+  EXPECT_EQ(volume_table[0].pathname, mounts.front());
+
+  std::vector<uint32_t> sizes;
+  for (const auto& call : machine.calls()) {
+    if (call.call == Call::GetVolumePathNamesForVolumeName) sizes.push_back(call.buffer_size);
+  }
+  ASSERT_EQ(sizes.size(), 2u);
+  EXPECT_EQ(sizes[0], 260u);
+  EXPECT_GT(sizes[1], 260u);
+}
+
+TEST_F(TablesTest, DiskAndPartitionNumbersFallBackInOrder) {
+  AddDiskVolume(1, 258, 259);  // only the low 8 bits are kept
+  SimDevice& spanned = AddDiskVolume(2, 0, 0);
+  spanned.device_number.reset();
+  spanned.extents = {DiskExtent{5, 0, 1 << 20}, DiskExtent{6, 0, 1 << 20}};
+  AddDiskVolume(3, 0, 0).open_error = win_error::kAccessDenied;
+  SimDevice& no_extents = AddDiskVolume(4, 0, 0);
+  no_extents.device_number.reset();
+  no_extents.extents_error = win_error::kInvalidFunction;
+
+  list_volumes(machine);
+  struct Expected {
+    uint8_t disk, part;
+  };
+  const Expected expected[] = {{2, 3}, {5, 255}, {0, 255}, {0, 255}};
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(volume_table[i].disknumber, expected[i].disk);
+    EXPECT_EQ(volume_table[i].partitionnumber, expected[i].part);
+  }
+  EXPECT_TRUE(machine.messages().empty());  // a failing number query is not reported
+}
+
+TEST_F(TablesTest, SizeAndSerialFollowTheEdition) {
+  SimDevice& big = AddDiskVolume(1, 0, 1);
+  big.file_system = SimFileSystem{
+      .serial = 0x1F, .sectors_per_cluster = 8, .bytes_per_sector = 512, .total_clusters = 1000};
+  AddDiskVolume(2, 0, 2).file_system.reset();  // no readable file system
+  list_volumes(machine);
+  if (edition::kVolumeSizeAndSerial) {
+    EXPECT_EQ(volume_table[0].size, 1001 * 4096);
+    EXPECT_EQ(volume_table[0].serial, L"001F");
+    EXPECT_EQ(volume_table[1].size, 0);
+    EXPECT_EQ(volume_table[1].serial, L"");
+    for (const auto& call : machine.calls()) {
+      if (call.call == Call::GetDiskFreeSpace || call.call == Call::GetVolumeInformation) {
+        EXPECT_EQ(call.argument.back(), L'\\');  // asked with the enumerated name
+      }
+    }
+  } else {
+    EXPECT_EQ(machine.CountCalls(Call::GetDiskFreeSpace), 0);
+    EXPECT_EQ(machine.CountCalls(Call::GetVolumeInformation), 0);
+    EXPECT_EQ(volume_table[0].size, 0);
+    EXPECT_EQ(volume_table[0].serial, L"");
+  }
+}
+
+TEST_F(TablesTest, EnumerationFailingAtTheStartShowsOneMessageAndLeavesTheTableEmpty) {
+  AddDiskVolume(1, 0, 1, {L"C:\\"});
+  list_volumes(machine);  // a filled table first: the failure must empty it
+  machine.Fail(Call::FindFirstVolume, win_error::kAccessDenied);
+  list_volumes(machine);
+  EXPECT_TRUE(UsedVolumeNames().empty());
+  EXPECT_EQ(volume_table.size(), kVolumeTableRows);
+  ASSERT_EQ(machine.messages().size(), 1u);
+  EXPECT_EQ(machine.messages()[0].text, L"list_volumes:invalid handle");
+  EXPECT_TRUE(machine.messages()[0].plain_dialog);
+  EXPECT_EQ(machine.CountCalls(Call::FindVolumeClose), 1);  // only the first, good run
+}
+
+TEST_F(TablesTest, EnumerationEndingEarlyKeepsWhatItHadAndClosesTheSearch) {
+  AddDiskVolume(1, 0, 1);
+  AddDiskVolume(2, 0, 2);
+  machine.Fail(Call::FindNextVolume, win_error::kNotReady);
+  list_volumes(machine);
+  EXPECT_EQ(UsedVolumeNames(), (std::vector<std::wstring>{SimMachine::VolumeGuidPath(1)}));
+  EXPECT_EQ(machine.CountCalls(Call::FindVolumeClose), 1);
+}
+
+TEST_F(TablesTest, EveryQualifyingVolumeIsListedBeyondSixteen) {
+  for (int n = 1; n <= 40; ++n) AddDiskVolume(n, 0, static_cast<uint32_t>(n));
+  list_volumes(machine);
+  ASSERT_GE(volume_table.size(), 40u);
+  const std::vector<std::wstring> names = UsedVolumeNames();
+  ASSERT_EQ(names.size(), 40u);
+  for (int n = 1; n <= 40; ++n) EXPECT_EQ(names[n - 1], SimMachine::VolumeGuidPath(n));
+  EXPECT_EQ(VolumeRows().size(), 40u);
+
+  // Fewer volumes later: back to the sixteen rows, the rest empty.
+  for (int n = 4; n <= 40; ++n) machine.RemoveVolume(SimMachine::VolumeGuidPath(n));
+  list_volumes(machine);
+  EXPECT_EQ(volume_table.size(), kVolumeTableRows);
+  EXPECT_EQ(UsedVolumeNames().size(), 3u);
+}
+
+// ---------------------------------------------------------------- size and serial
+
+TEST_F(TablesTest, VolumeSizeCountsOneClusterMoreInSixtyFourBits) {
+  struct Case {
+    uint32_t spc, bps, total;
+    int64_t size;
+  };
+  const Case cases[] = {
+      {8, 512, 1000, 1001 * 4096},
+      {1, 512, 0, 512},
+      {128, 512, 0xFFFFFFFFu, int64_t{1} << 48},  // 2^32 clusters of 64 KiB
+      {0x20000, 0x10000, 500, 0},                 // the cluster size wraps at 32 bits
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.spc << " x " << c.bps << " x " << c.total);
+    SimMachine local;
+    local.AddVolume(SimMachine::Guid(1), HddName(1)).file_system = SimFileSystem{
+        .sectors_per_cluster = c.spc, .bytes_per_sector = c.bps, .total_clusters = c.total};
+    EXPECT_EQ(get_volume_size(local, SimMachine::VolumeGuidPath(1)), c.size);
+  }
+}
+
+TEST_F(TablesTest, VolumeSizeAndSerialOfAnUnreadableVolume) {
+  AddDiskVolume(1, 0, 1).file_system.reset();
+  EXPECT_EQ(get_volume_size(machine, SimMachine::VolumeGuidPath(1)), 0);
+  EXPECT_EQ(get_volume_serial(machine, SimMachine::VolumeGuidPath(1)), L"");
+  EXPECT_EQ(get_volume_size(machine, L"Q:\\"), 0);
+}
+
+TEST_F(TablesTest, SerialIsUpperCaseHexOfAtLeastFourDigits) {
+  const std::pair<uint32_t, std::wstring> cases[] = {{0x1F, L"001F"},
+                                                     {0, L"0000"},
+                                                     {0xABCD, L"ABCD"},
+                                                     {0x12345, L"12345"},
+                                                     {0xDEADBEEF, L"DEADBEEF"}};
+  for (const auto& [serial, text] : cases) {
+    SCOPED_TRACE(text);
+    SimMachine local;
+    local.AddVolume(SimMachine::Guid(1), HddName(1)).file_system = SimFileSystem{.serial = serial};
+    EXPECT_EQ(get_volume_serial(local, SimMachine::VolumeGuidPath(1)), text);
+  }
+}
+
+// ---------------------------------------------------------------- DOS-device table
+
+class DosDeviceTableTest : public TablesTest {
+ protected:
+  // C: system volume, D: optical, E: network, F: floppy, G: memory stick (not a listed
+  // volume's letter), N: a letter without root directory, R: RAM disk, A: floppy,
+  // U: a letter whose type nobody knows.
+  void BuildMachine() {
+    AddDiskVolume(1, 0, 1, {L"C:\\"});
+    SimDevice& cd = machine.AddVolume(SimMachine::Guid(2), L"\\Device\\CdRom0");
+    cd.drive_type = drive_type::kCdrom;
+    machine.AddMountPath(SimMachine::VolumeGuidPath(2), L"D:\\");
+    machine.DefineDosName(L"E:", L"\\Device\\LanmanRedirector\\;E:0\\server\\share");
+    machine.SetDriveType(L'E', drive_type::kRemote);
+    machine.AddDevice(L"\\Device\\Floppy1").drive_type = drive_type::kRemovable;
+    machine.DefineDosName(L"F:", L"\\Device\\Floppy1");
+    SimDevice& stick = machine.AddDevice(L"\\Device\\HarddiskVolume9");
+    stick.drive_type = drive_type::kRemovable;
+    stick.device_number = StorageDeviceNumber{7, 2, 1};
+    machine.DefineDosName(L"G:", L"\\Device\\HarddiskVolume9");
+    machine.DefineDosName(L"N:", L"\\??\\C:\\somewhere");
+    machine.SetDriveType(L'N', drive_type::kNoRootDir);
+    SimDevice& ram = machine.AddDevice(L"\\Device\\Ramdisk0");
+    ram.drive_type = drive_type::kRamdisk;
+    ram.device_number = StorageDeviceNumber{7, 300, 0};
+    machine.DefineDosName(L"R:", L"\\Device\\Ramdisk0");
+    machine.AddDevice(L"\\Device\\Floppy0").drive_type = drive_type::kRemovable;
+    machine.DefineDosName(L"A:", L"\\Device\\Floppy0");
+    machine.DefineDosName(L"U:", L"\\Device\\Mystery");
+    machine.SetDriveType(L'U', drive_type::kUnknown);
+  }
+
+  std::vector<std::wstring> UsedDrives() const {
+    std::vector<std::wstring> drives;
+    for (const dosdevices& row : dosdevice_table) {
+      if (!row.drive.empty()) drives.push_back(row.drive);
+    }
+    return drives;
+  }
+};
+
+TEST_F(DosDeviceTableTest, KeepsTheDriveTypesOfTheEditionPackedInLetterOrder) {
+  BuildMachine();
+  list_dosdevices(machine);
+  const std::vector<std::wstring> expected =
+      edition::kListNoRootDir ? std::vector<std::wstring>{L"C:", L"G:", L"N:", L"R:"}
+                              : std::vector<std::wstring>{L"C:", L"G:", L"R:"};
+  EXPECT_EQ(UsedDrives(), expected);
+  for (std::size_t i = 0; i < dosdevice_table.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(dosdevice_table[i].drive.empty(), i >= expected.size());  // packed
+  }
+  EXPECT_EQ(dosdevice_table[0].dosdevice, HddName(1));
+  EXPECT_EQ(dosdevice_table[1].dosdevice, L"\\Device\\HarddiskVolume9");
+  EXPECT_EQ(dosdevice_table[1].disknumber, 2);
+  EXPECT_EQ(dosdevice_table[1].partitionnumber, 1);
+  const dosdevices& ram = dosdevice_table[expected.size() - 1];
+  EXPECT_EQ(ram.disknumber, 300 % 256);
+  for (const auto& call : machine.calls()) {
+    if (call.call == Call::GetDriveType) {
+      EXPECT_EQ(call.form, edition::kApi);
+    }
+  }
+}
+
+TEST_F(DosDeviceTableTest, FailedDeviceNumberReadsAsTwoFiftyFive) {
+  SimDevice& stick = machine.AddDevice(L"\\Device\\HarddiskVolume9");
+  stick.drive_type = drive_type::kFixed;
+  stick.open_error = win_error::kAccessDenied;
+  machine.DefineDosName(L"K:", L"\\Device\\HarddiskVolume9");
+  list_dosdevices(machine);
+  ASSERT_EQ(UsedDrives(), std::vector<std::wstring>{L"K:"});
+  EXPECT_EQ(dosdevice_table[0].disknumber, 255);
+  EXPECT_EQ(dosdevice_table[0].partitionnumber, 255);
+}
+
+TEST_F(DosDeviceTableTest, RowsLeaveOutTheLettersOfListedVolumes) {
+  BuildMachine();
+  list_volumes(machine);
+  list_dosdevices(machine);
+  const std::vector<ListRow> rows = DosDeviceRows();
+  const std::wstring slash = edition::kDosRowBackslash ? L"\\" : L"";
+  std::vector<std::pair<std::wstring, std::wstring>> shown;  // PathName, Dos Device
+  for (const ListRow& row : rows) {
+    EXPECT_EQ(row.caption, L"");
+    EXPECT_EQ(row.sub_items.size(), edition::kColumns.size() - 1);
+    shown.emplace_back(row.sub(edition::kSubPathName), row.sub(edition::kSubDosDevice));
+  }
+  std::vector<std::pair<std::wstring, std::wstring>> expected{
+      {L"G:" + slash, L"\\Device\\HarddiskVolume9"}};
+  if (edition::kListNoRootDir) expected.emplace_back(L"N:" + slash, L"\\??\\C:\\somewhere");
+  expected.emplace_back(L"R:" + slash, L"\\Device\\Ramdisk0");
+  EXPECT_EQ(shown, expected);
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(rows.front().sub(edition::kSubDiskNumber), L"2");
+  EXPECT_EQ(rows.front().sub(edition::kSubPartitionNumber), L"1");
+  EXPECT_EQ(rows.back().sub(edition::kSubDiskNumber), L"44");  // 300, low 8 bits
+  if (edition::kVolumeSizeAndSerial) {
+    EXPECT_EQ(rows.front().sub(edition::kSubVolumeSize), L"");
+    EXPECT_EQ(rows.front().sub(edition::kSubSerial), L"");
+  }
+}
+
+TEST_F(TablesTest, VolumeDriveAndDosDeviceTargetCompareWithoutCase) {
+  volume_table[0].volume = SimMachine::VolumeGuidPath(1);
+  volume_table[0].pathname = L"c:\\";
+  volume_table[1].volume = SimMachine::VolumeGuidPath(2);
+  volume_table[1].pathname = L"E:\\mnt\\";                 // a folder on E: counts for E:
+  volume_table[2].volume = SimMachine::VolumeGuidPath(3);  // no mount path
+  EXPECT_TRUE(is_volume_drive(L"C:"));
+  EXPECT_TRUE(is_volume_drive(L"C:\\"));
+  EXPECT_TRUE(is_volume_drive(L"e:"));
+  EXPECT_FALSE(is_volume_drive(L"D:"));
+
+  dosdevice_table[0] = dosdevices{1, 2, L"X:", L"\\??\\HarddiskVolumeShadowCopy1"};
+  EXPECT_TRUE(is_dosdevice_target(L"\\??\\harddiskvolumeshadowcopy1"));
+  EXPECT_FALSE(is_dosdevice_target(L"\\??\\harddiskvolumeshadowcopy2"));
+  EXPECT_FALSE(is_dosdevice_target(L""));  // empty rows point at nothing
+}
+
+TEST(UnitMaskTest, NamesTheLowestDriveBit) {
+  const std::pair<uint32_t, std::wstring> cases[] = {
+      {0, L""},          {1u << 0, L"A:"}, {1u << 4, L"E:"},   {(1u << 4) | (1u << 5), L"E:"},
+      {1u << 25, L"Z:"}, {1u << 26, L""},  {0xFC000000u, L""}, {0xFC000000u | (1u << 7), L"H:"},
+  };
+  for (const auto& [mask, drive] : cases) {
+    SCOPED_TRACE(mask);
+    EXPECT_EQ(unitmask_to_drive(mask), drive);
+  }
+}
+
+// ---------------------------------------------------------------- list rows
+
+TEST_F(TablesTest, VolumeRowsCarryTheCellsOfTheEdition) {
+  AddDiskVolume(1, 0, 2, {L"C:\\"}).file_system =
+      SimFileSystem{.serial = 0x1F, .total_clusters = 1000};
+  list_volumes(machine);
+  const std::vector<ListRow> rows = VolumeRows();
+  ASSERT_EQ(rows.size(), 1u);
+  std::vector<std::wstring> cells{L"C:\\", L"0", L"2", HddName(1)};
+  if (edition::kVolumeSizeAndSerial) {
+    cells.push_back(std::to_wstring(1001 * 4096));
+    cells.push_back(L"001F");
+  }
+  EXPECT_EQ(rows[0], (ListRow{SimMachine::VolumeGuidPath(1), cells}));
+  EXPECT_EQ(rows[0].sub(edition::kSubDosDevice), HddName(1));
+  EXPECT_EQ(rows[0].sub(99), L"");
+  EXPECT_EQ(rows[0].sub(-1), L"");
+}
+
+TEST_F(TablesTest, ShadowCopyRowsAreHiddenByALetterThatPointsAtThem) {
+  for (int n : {1, 2}) {
+    SimDevice& copy = machine.AddDevice(L"\\Device\\HarddiskVolumeShadowCopy" + std::to_wstring(n));
+    copy.file_system =
+        SimFileSystem{.serial = 0x100u * static_cast<uint32_t>(n), .total_clusters = 99};
+    machine.DefineDosName(L"HarddiskVolumeShadowCopy" + std::to_wstring(n),
+                          L"\\Device\\HarddiskVolumeShadowCopy" + std::to_wstring(n));
+  }
+  list_dosdevices(machine);
+  std::vector<ListRow> rows = ShadowCopyRows(machine);
+  if (!edition::kShadowCopies) {
+    EXPECT_TRUE(rows.empty());
+    return;
+  }
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0], (ListRow{L"",
+                              {L"", L"", L"", L"\\??\\harddiskvolumeshadowcopy1",
+                               std::to_wstring(100 * 4096), L"0100"}}));
+  EXPECT_EQ(rows[1].sub(edition::kSubDosDevice), L"\\??\\harddiskvolumeshadowcopy2");
+
+  // X: defined to the first shadow copy, as "Add Dos Device Letter" on its row does.
+  machine.DefineDosName(L"X:", L"\\??\\harddiskvolumeshadowcopy1");
+  list_dosdevices(machine);
+  rows = ShadowCopyRows(machine);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].sub(edition::kSubDosDevice), L"\\??\\harddiskvolumeshadowcopy2");
+}
+
+}  // namespace
+}  // namespace vol
