@@ -363,6 +363,13 @@ int SimMachine::CountCalls(Call call) const {
                                         [call](const CallRecord& r) { return r.call == call; }));
 }
 
+const SimMachine::CallRecord* SimMachine::LastCall(Call call) const {
+  for (auto it = calls_.rbegin(); it != calls_.rend(); ++it) {
+    if (it->call == call) return &*it;
+  }
+  return nullptr;
+}
+
 std::vector<std::wstring> SimMachine::DosTargets(const std::wstring& name) const {
   const DosName* entry = FindDosName(name);
   if (!entry) return {};

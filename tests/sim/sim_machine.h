@@ -227,6 +227,8 @@ class SimMachine : public Platform {
 
   const std::vector<CallRecord>& calls() const { return calls_; }
   int CountCalls(Call call) const;
+  // The most recent call of this kind, or null.
+  const CallRecord* LastCall(Call call) const;
   void ClearCalls() { calls_.clear(); }
 
   const std::vector<ShownMessage>& messages() const { return messages_; }
