@@ -1,0 +1,303 @@
+// The partition request, mount points, the mount-point lookup and DOS device definitions.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "devices/device_error.h"
+#include "devices/lib.h"
+#include "tests/sim/sim_machine.h"
+#include "ui/edition.h"
+
+namespace vol {
+namespace {
+
+const std::wstring kDevice1 = L"\\Device\\HarddiskVolume1";
+const std::wstring kDevice2 = L"\\Device\\HarddiskVolume2";
+const std::wstring kFolder = L"C:\\mnt";
+
+class DevicesLib : public ::testing::Test {
+ protected:
+  DevicesLib() {
+    machine.AddVolume(SimMachine::Guid(1), kDevice1);
+    machine.AddMountPath(SimMachine::VolumeGuidPath(1), L"C:\\");
+    machine.AddVolume(SimMachine::Guid(2), kDevice2);
+    machine.ClearCalls();
+  }
+  void TearDown() override {
+    EXPECT_EQ(machine.open_handles(), 0) << machine.DescribeOpenHandles();
+    EXPECT_EQ(machine.bad_closes(), 0);
+  }
+
+  std::vector<SimMachine::CallRecord> CallsOf(Call call) const {
+    std::vector<SimMachine::CallRecord> found;
+    for (const auto& record : machine.calls()) {
+      if (record.call == call) found.push_back(record);
+    }
+    return found;
+  }
+  std::vector<std::wstring> MountAttempts() const {
+    std::vector<std::wstring> paths;
+    for (const auto& record : CallsOf(Call::SetVolumeMountPoint)) {
+      EXPECT_EQ(record.argument2, SimMachine::VolumeGuidPath(2));
+      paths.push_back(record.argument);
+    }
+    return paths;
+  }
+  std::vector<uint32_t> DefineFlags(ApiForm form) const {
+    std::vector<uint32_t> flags;
+    for (const auto& record : CallsOf(Call::DefineDosDevice)) {
+      EXPECT_EQ(record.form, form);
+      flags.push_back(record.flags);
+    }
+    return flags;
+  }
+
+  SimMachine machine;
+};
+
+TEST_F(DevicesLib, PartitionRequestOnTheCallersHandle) {
+  machine.Device(kDevice1).partition = SimMachine::MbrPartition(1, 1048576, 2097152);
+  const Handle volume = machine.CreateFile(L"\\\\.\\C:", file_access::kGenericRead,
+                                           file_access::kShareRead | file_access::kShareWrite,
+                                           file_access::kOpenExisting, 0, ApiForm::Wide);
+  ASSERT_NE(volume, kInvalidHandle);
+  PartitionInformationEx info{};
+  EXPECT_TRUE(GetPartitionInfoEx(machine, volume, info));
+  EXPECT_EQ(info.PartitionNumber, 1u);
+  EXPECT_EQ(info.StartingOffset, 1048576);
+  const auto requests = CallsOf(Call::DeviceIoControl);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].flags, ioctl::kDiskGetPartitionInfoEx);
+  EXPECT_EQ(requests[0].buffer_size, 144u);
+  EXPECT_EQ(requests[0].input_size, 0u);
+  // The caller's handle stays the caller's.
+  EXPECT_EQ(machine.CountCalls(Call::CloseHandle), 0);
+  EXPECT_EQ(machine.open_handles(), 1);
+  machine.CloseHandle(volume);
+}
+
+TEST_F(DevicesLib, FailedPartitionRequestLeavesTheBufferAlone) {
+  const Handle volume = machine.CreateFile(L"\\\\.\\C:", file_access::kGenericRead,
+                                           file_access::kShareRead | file_access::kShareWrite,
+                                           file_access::kOpenExisting, 0, ApiForm::Wide);
+  ASSERT_NE(volume, kInvalidHandle);
+  PartitionInformationEx info{};
+  info.PartitionNumber = 99;
+  EXPECT_FALSE(GetPartitionInfoEx(machine, volume, info));  // the device has no partition entry
+  EXPECT_EQ(info.PartitionNumber, 99u);
+  machine.CloseHandle(volume);
+  EXPECT_FALSE(GetPartitionInfoEx(machine, kInvalidHandle, info));
+  EXPECT_EQ(info.PartitionNumber, 99u);
+}
+
+TEST_F(DevicesLib, AutomaticMountTriesCToZAndGivesUpQuietly) {
+  machine.Fail(Call::SetVolumeMountPoint, win_error::kAccessDenied);
+  EXPECT_FALSE(mount_vol(machine, SimMachine::VolumeGuidPath(2), L""));
+  std::vector<std::wstring> expected;
+  for (wchar_t letter = L'C'; letter <= L'Z'; ++letter) expected.push_back({letter, L':', L'\\'});
+  EXPECT_EQ(expected.size(), 24u);
+  EXPECT_EQ(MountAttempts(), expected);
+  EXPECT_TRUE(machine.messages().empty());
+}
+
+TEST_F(DevicesLib, AutomaticMountTakesTheFirstLetterTheSystemAccepts) {
+  EXPECT_TRUE(mount_vol(machine, SimMachine::VolumeGuidPath(2), L""));
+  EXPECT_EQ(MountAttempts(), (std::vector<std::wstring>{L"C:\\", L"D:\\"}));
+  EXPECT_EQ(machine.MountPaths(SimMachine::VolumeGuidPath(2)), std::vector<std::wstring>{L"D:\\"});
+  EXPECT_TRUE(machine.messages().empty());
+}
+
+TEST_F(DevicesLib, TypedMountPathIsHandedOverUnchanged) {
+  machine.AddFolder(L"C:\\mnt\\");
+  const struct {
+    const wchar_t* path;
+    bool mounted;
+  } cases[] = {{L"x:", false}, {L"x:\\", true}, {L"C:\\mnt\\", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(std::wstring(c.path)));
+    machine.ClearCalls();
+    EXPECT_EQ(mount_vol(machine, SimMachine::VolumeGuidPath(2), c.path), c.mounted);
+    EXPECT_EQ(MountAttempts(), std::vector<std::wstring>{c.path});
+  }
+  EXPECT_TRUE(machine.messages().empty());
+}
+
+TEST_F(DevicesLib, UnmountHandsThePathOverUnchanged) {
+  EXPECT_FALSE(unmount_vol(machine, L""));
+  EXPECT_TRUE(unmount_vol(machine, L"C:\\"));
+  EXPECT_TRUE(machine.MountPaths(SimMachine::VolumeGuidPath(1)).empty());
+  EXPECT_FALSE(unmount_vol(machine, L"C:\\"));
+  const auto deletes = CallsOf(Call::DeleteVolumeMountPoint);
+  ASSERT_EQ(deletes.size(), 3u);
+  EXPECT_EQ(deletes[0].argument, L"");
+  EXPECT_EQ(deletes[1].argument, L"C:\\");
+  EXPECT_TRUE(machine.messages().empty());
+}
+
+// A machine whose mount-point functions raise.
+class RaisingMountMachine : public SimMachine {
+ public:
+  bool raise_device_error = true;
+  bool SetVolumeMountPoint(const std::wstring& mount_path, const std::wstring& volume) override {
+    SimMachine::SetVolumeMountPoint(mount_path, volume);
+    Raise();
+    return true;
+  }
+  bool DeleteVolumeMountPoint(const std::wstring& mount_path) override {
+    SimMachine::DeleteVolumeMountPoint(mount_path);
+    Raise();
+    return true;
+  }
+
+ private:
+  void Raise() const {
+    if (raise_device_error) throw DeviceError(L"GetVolume_Storage:Access is denied");
+    throw std::logic_error("not the program's error type");
+  }
+};
+
+TEST(DevicesLibErrors, MountOperationsShowTheProgramsErrorsInTheirOwnBox) {
+  const struct {
+    const wchar_t* name;
+    bool (*operation)(Platform&);
+  } cases[] = {
+      {L"mount_vol", [](Platform& p) { return mount_vol(p, SimMachine::VolumeGuidPath(1), L""); }},
+      {L"mount_vol",
+       [](Platform& p) { return mount_vol(p, SimMachine::VolumeGuidPath(1), L"D:\\"); }},
+      {L"unmount_vol", [](Platform& p) { return unmount_vol(p, L"D:\\"); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(std::wstring(c.name)));
+    RaisingMountMachine machine;
+    EXPECT_FALSE(c.operation(machine));
+    // The error ends the operation: no further letter is tried.
+    EXPECT_EQ(machine.CountCalls(Call::SetVolumeMountPoint) +
+                  machine.CountCalls(Call::DeleteVolumeMountPoint),
+              1);
+    ASSERT_EQ(machine.messages().size(), 1u);
+    const auto& shown = machine.messages()[0];
+    EXPECT_EQ(shown.text, std::wstring(c.name) + L":GetVolume_Storage:Access is denied");
+    EXPECT_EQ(shown.caption, c.name);
+    EXPECT_EQ(shown.type, mb::kOk);
+    EXPECT_EQ(shown.form, ApiForm::Ansi);
+    EXPECT_FALSE(shown.plain_dialog);
+
+    RaisingMountMachine other;
+    other.raise_device_error = false;
+    EXPECT_THROW(c.operation(other), std::logic_error);
+    EXPECT_TRUE(other.messages().empty());
+  }
+}
+
+TEST_F(DevicesLib, MountPointLookupLoadsAndFreesKernel32OnEveryCall) {
+  for (int round = 0; round < 2; ++round) {
+    std::wstring volume_name = L"stale";
+    GetMountPointVolumeName(machine, L"C:\\", volume_name);
+    EXPECT_EQ(volume_name, SimMachine::VolumeGuidPath(1));
+  }
+  const auto loads = CallsOf(Call::LoadLibrary);
+  ASSERT_EQ(loads.size(), 2u);
+  EXPECT_EQ(loads[0].argument, L"kernel32.dll");
+  EXPECT_EQ(loads[0].form, edition::kApi);
+  const auto lookups = CallsOf(Call::GetProcAddress);
+  ASSERT_EQ(lookups.size(), 2u);
+  EXPECT_EQ(lookups[0].argument, L"GetVolumeNameForVolumeMountPointA");
+  const auto asks = CallsOf(Call::CallGetVolumeNameForVolumeMountPoint);
+  ASSERT_EQ(asks.size(), 2u);
+  EXPECT_EQ(asks[0].argument, L"C:\\");
+  EXPECT_EQ(asks[0].buffer_size, 261u);
+  EXPECT_EQ(machine.CountCalls(Call::FreeLibrary), 2);
+}
+
+TEST_F(DevicesLib, MountPointLookupWithoutLibraryOrExportLeavesTheNameAlone) {
+  for (bool library_missing : {true, false}) {
+    SCOPED_TRACE(library_missing ? "library missing" : "export missing");
+    SimMachine missing;
+    missing.AddVolume(SimMachine::Guid(1), kDevice1);
+    missing.AddMountPath(SimMachine::VolumeGuidPath(1), L"C:\\");
+    missing.SetLibraryMissing(library_missing);
+    missing.SetExportMissing(!library_missing);
+    std::wstring volume_name = L"unchanged";
+    GetMountPointVolumeName(missing, L"C:\\", volume_name);
+    EXPECT_EQ(volume_name, L"unchanged");
+    EXPECT_EQ(missing.CountCalls(Call::CallGetVolumeNameForVolumeMountPoint), 0);
+    EXPECT_EQ(missing.CountCalls(Call::FreeLibrary), library_missing ? 0 : 1);
+    EXPECT_EQ(missing.open_handles(), 0);
+    EXPECT_TRUE(missing.messages().empty());
+  }
+}
+
+TEST_F(DevicesLib, PathThatIsNoMountPointGivesEmptyText) {
+  for (const wchar_t* path : {L"C:\\nothing\\", L"Q:\\", L""}) {
+    SCOPED_TRACE(::testing::PrintToString(std::wstring(path)));
+    std::wstring volume_name = L"stale";
+    GetMountPointVolumeName(machine, path, volume_name);
+    EXPECT_EQ(volume_name, L"");
+  }
+}
+
+// A lookup that fills the whole buffer without a terminator.
+class FullBufferMachine : public SimMachine {
+ public:
+  bool CallGetVolumeNameForVolumeMountPoint(ProcAddress function, const std::string& mount_path,
+                                            char* buffer, uint32_t buffer_length) override {
+    SimMachine::CallGetVolumeNameForVolumeMountPoint(function, mount_path, buffer, buffer_length);
+    std::fill(buffer, buffer + buffer_length, 'V');
+    return true;
+  }
+};
+
+TEST(DevicesLibMalformed, UnterminatedVolumeNameIsCutAtTheBufferEnd) {
+  FullBufferMachine machine;
+  std::wstring volume_name;
+  GetMountPointVolumeName(machine, L"C:\\", volume_name);
+  EXPECT_EQ(volume_name, std::wstring(261, L'V'));
+  EXPECT_EQ(machine.open_handles(), 0);
+}
+
+TEST_F(DevicesLib, AddDosDeviceTriesRawTargetFirst) {
+  EXPECT_TRUE(AddDosDevice(machine, L"Q:", kDevice2));
+  EXPECT_EQ(DefineFlags(ApiForm::Ansi), std::vector<uint32_t>{1});
+  EXPECT_EQ(machine.DosTargets(L"Q:"), std::vector<std::wstring>{kDevice2});
+
+  machine.ClearCalls();
+  machine.Fail(Call::DefineDosDevice, win_error::kInvalidParameter).flags = 1;
+  EXPECT_TRUE(AddDosDevice(machine, L"R:", kFolder));
+  EXPECT_EQ(DefineFlags(ApiForm::Ansi), (std::vector<uint32_t>{1, 0}));
+
+  machine.ClearCalls();
+  machine.Fail(Call::DefineDosDevice, win_error::kInvalidParameter);
+  EXPECT_FALSE(AddDosDevice(machine, L"S:", kDevice2));
+  EXPECT_EQ(DefineFlags(ApiForm::Ansi), (std::vector<uint32_t>{1, 0}));
+}
+
+TEST_F(DevicesLib, RemoveDosDeviceTriesPlainRemovalFirst) {
+  // A definition made from an ordinary path goes with the first, plain removal.
+  ASSERT_TRUE(machine.DefineDosDevice(0, L"Q:", &kFolder, ApiForm::Wide));
+  machine.ClearCalls();
+  EXPECT_TRUE(RemoveDosDevice(machine, L"Q:", kFolder));
+  EXPECT_EQ(DefineFlags(edition::kApi), std::vector<uint32_t>{2});
+  EXPECT_TRUE(machine.DosTargets(L"Q:").empty());
+
+  // An NT device name needs the raw removal; a prefix of the target is enough.
+  for (const std::wstring& target : {kDevice2, std::wstring(L"\\Device\\Harddisk")}) {
+    SCOPED_TRACE(::testing::PrintToString(target));
+    machine.DefineDosName(L"Q:", kDevice2);
+    machine.ClearCalls();
+    EXPECT_TRUE(RemoveDosDevice(machine, L"Q:", target));
+    EXPECT_EQ(DefineFlags(edition::kApi), (std::vector<uint32_t>{2, 3}));
+    EXPECT_TRUE(machine.DosTargets(L"Q:").empty());
+  }
+
+  // A target that matches no definition: both forms are refused.
+  machine.DefineDosName(L"Q:", kDevice2);
+  machine.ClearCalls();
+  EXPECT_FALSE(RemoveDosDevice(machine, L"Q:", L"\\Device\\Floppy0"));
+  EXPECT_EQ(DefineFlags(edition::kApi), (std::vector<uint32_t>{2, 3}));
+  EXPECT_EQ(machine.DosTargets(L"Q:"), std::vector<std::wstring>{kDevice2});
+}
+
+}  // namespace
+}  // namespace vol
