@@ -1,0 +1,718 @@
+// The main window's handlers, driven through a fake view against the simulated machine.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "devices/text_forms.h"
+#include "devices/udiskmgmt.h"
+#include "tests/sim/sim_machine.h"
+#include "tests/unit/fake_view.h"
+#include "ui/Ufrmvolume.h"
+
+namespace vol {
+namespace {
+
+using Call = SimMachine::Call;
+using edition::Command;
+using testing::FakeView;
+
+std::wstring HddName(int n) { return L"\\Device\\HarddiskVolume" + std::to_wstring(n); }
+const std::wstring kStick = L"\\Device\\HarddiskVolume9";
+const std::wstring kShadow = L"\\??\\harddiskvolumeshadowcopy1";
+const std::wstring kDosSlash = edition::kDosRowBackslash ? L"\\" : L"";
+const std::wstring kNow = L"09.12.2026 06:00:00";
+
+// Volume 1 at C:\, volume 2 at D:\ and C:\mnt\, volume 3 unmounted, volume 4 in a folder
+// only; a memory stick named G: without being a listed volume; one shadow copy.
+class CommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    volume_table.assign(kVolumeTableRows, volumes{});
+    dosdevice_table.fill(dosdevices{});
+    AddDiskVolume(1, {L"C:\\"});
+    AddDiskVolume(2, {L"D:\\", L"C:\\mnt\\"});
+    AddDiskVolume(3, {});
+    AddDiskVolume(4, {L"C:\\data\\"});
+    SimDevice& stick = machine.AddDevice(kStick);
+    stick.drive_type = drive_type::kRemovable;
+    stick.device_number = StorageDeviceNumber{7, 2, 1};
+    stick.file_system = SimFileSystem{.serial = 0x5157, .total_clusters = 50};
+    machine.DefineDosName(L"G:", kStick);
+    SimDevice& copy = machine.AddDevice(L"\\Device\\HarddiskVolumeShadowCopy1");
+    copy.file_system = SimFileSystem{.serial = 0x5C, .total_clusters = 20};
+    machine.DefineDosName(L"HarddiskVolumeShadowCopy1", L"\\Device\\HarddiskVolumeShadowCopy1");
+    form.FormShow();
+    machine.ClearCalls();
+  }
+  void TearDown() override {
+    EXPECT_EQ(machine.open_handles(), 0) << machine.DescribeOpenHandles();
+    EXPECT_EQ(machine.bad_closes(), 0);
+  }
+
+  void AddDiskVolume(int n, const std::vector<std::wstring>& mounts) {
+    SimDevice& device = machine.AddVolume(SimMachine::Guid(n), HddName(n));
+    device.device_number = StorageDeviceNumber{7, 0, static_cast<uint32_t>(n)};
+    device.file_system =
+        SimFileSystem{.serial = 0x1000u * static_cast<uint32_t>(n), .total_clusters = 100};
+    for (const std::wstring& mount : mounts) {
+      machine.AddMountPath(SimMachine::VolumeGuidPath(n), mount);
+    }
+  }
+
+  void ShowDosDevices() {
+    if (!view.IsChecked(Command::Getnonvolumedrives1)) form.Getnonvolumedrives1Click();
+    machine.ClearCalls();
+  }
+  void SelectVolume(int n) { ASSERT_TRUE(view.Select(0, SimMachine::VolumeGuidPath(n))); }
+  void SelectStick() {
+    ShowDosDevices();
+    ASSERT_TRUE(view.Select(1 + edition::kSubPathName, L"G:" + kDosSlash));
+  }
+  void SelectShadowCopy() {
+    ShowDosDevices();
+    ASSERT_TRUE(view.Select(1 + edition::kSubDosDevice, kShadow));
+  }
+
+  const ListRow* ShownVolume(int n) const {
+    for (const ListRow& row : view.rows) {
+      if (row.caption == SimMachine::VolumeGuidPath(n)) return &row;
+    }
+    return nullptr;
+  }
+  std::vector<std::wstring> Arguments(Call call) const {
+    std::vector<std::wstring> arguments;
+    for (const auto& record : machine.calls()) {
+      if (record.call == call) arguments.push_back(record.argument);
+    }
+    return arguments;
+  }
+  std::vector<std::wstring> MessageTexts() const {
+    std::vector<std::wstring> texts;
+    for (const auto& message : machine.messages()) texts.push_back(message.text);
+    return texts;
+  }
+  // Index of the first recorded call of a kind, or -1.
+  int FirstCall(Call call) const {
+    for (std::size_t i = 0; i < machine.calls().size(); ++i) {
+      if (machine.calls()[i].call == call) return static_cast<int>(i);
+    }
+    return -1;
+  }
+  // Nothing reached the system, the screen or the list.
+  void ExpectNothingHappened(int rows_before) {
+    EXPECT_EQ(machine.CountCalls(Call::SetVolumeMountPoint), 0);
+    EXPECT_EQ(machine.CountCalls(Call::DeleteVolumeMountPoint), 0);
+    EXPECT_EQ(machine.CountCalls(Call::DefineDosDevice), 0);
+    EXPECT_EQ(machine.CountCalls(Call::Sleep), 0);
+    EXPECT_TRUE(machine.messages().empty());
+    EXPECT_FALSE(machine.clipboard().has_value());
+    EXPECT_TRUE(view.properties.empty());
+    EXPECT_EQ(view.set_rows_calls, rows_before);
+  }
+
+  SimMachine machine;
+  FakeView view;
+  Tfrmvolumes form{machine, view};
+};
+
+// ---------------------------------------------------------------- start-up and refresh
+
+TEST_F(CommandsTest, StartUpSetsTheTitleAndFillsTheList) {
+  EXPECT_EQ(view.title, edition::kTitle);
+  EXPECT_EQ(view.set_rows_calls, 1);
+  EXPECT_EQ(view.rows, VolumeRows());
+  EXPECT_EQ(view.rows.size(), 4u);
+  EXPECT_EQ(view.status_text, L"");
+  EXPECT_FALSE(view.IsChecked(Command::Getnonvolumedrives1));
+}
+
+TEST(FormShowTitleTest, ReducedBuildKeepsItsCaptionWhenStartedAsLindquay) {
+  struct Case {
+    std::wstring path;
+    bool quiet;  // the title stays the layout caption in the reduced build
+  };
+  const Case cases[] = {
+      {L"C:\\Program Files\\volumes\\volumes.exe", false},
+      {L"C:\\Tools\\LINDQUAY.EXE", true},
+      {L"D:/portable/Lindquay.exe", true},
+      {L"lindquay.exe", true},
+      {L"C:\\lindquay.exe\\volumes.exe", false},
+      {L"C:\\Tools\\lindquay.exe.bak", false},
+      {L"C:\\Tools\\xlindquay.exe", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    SimMachine machine;
+    machine.SetExecutablePath(c.path);
+    testing::FakeView view;
+    Tfrmvolumes form(machine, view);
+    form.FormShow();
+    const bool quiet = c.quiet && edition::kQuietExecutableRule;
+    EXPECT_EQ(view.title, quiet ? L"" : std::wstring(edition::kTitle));
+    EXPECT_EQ(view.set_rows_calls, 1);
+    EXPECT_EQ(machine.open_handles(), 0);
+  }
+}
+
+TEST_F(CommandsTest, RefreshListsVolumesThenDosDevicesThenShadowCopies) {
+  machine.AddDevice(L"\\Device\\Ramdisk0").drive_type = drive_type::kRamdisk;
+  machine.DefineDosName(L"B:", L"\\Device\\Ramdisk0");  // defined after G:, listed before it
+  form.Getnonvolumedrives1Click();
+  EXPECT_EQ(view.set_rows_calls, 2);
+  std::vector<std::wstring> order;
+  for (const ListRow& row : view.rows) {
+    order.push_back(!row.caption.empty()                      ? row.caption
+                    : !row.sub(edition::kSubPathName).empty() ? row.sub(edition::kSubPathName)
+                                                              : row.sub(edition::kSubDosDevice));
+  }
+  std::vector<std::wstring> expected;
+  for (int n = 1; n <= 4; ++n) expected.push_back(SimMachine::VolumeGuidPath(n));
+  expected.push_back(L"B:" + kDosSlash);
+  expected.push_back(L"G:" + kDosSlash);  // C: and D: are listed volumes' letters
+  if (edition::kShadowCopies) expected.push_back(kShadow);
+  EXPECT_EQ(order, expected);
+}
+
+TEST_F(CommandsTest, SwitchingTheDosDeviceViewOnAndOffTwice) {
+  const std::vector<ListRow> volumes_only = view.rows;
+  std::vector<ListRow> with_devices;
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    form.Getnonvolumedrives1Click();
+    EXPECT_TRUE(view.IsChecked(Command::Getnonvolumedrives1));
+    EXPECT_GT(view.rows.size(), volumes_only.size());
+    if (round == 0) with_devices = view.rows;
+    EXPECT_EQ(view.rows, with_devices);
+
+    form.Refresh1Click();  // a refresh keeps the view on
+    EXPECT_TRUE(view.IsChecked(Command::Getnonvolumedrives1));
+    EXPECT_EQ(view.rows, with_devices);
+
+    form.Getnonvolumedrives1Click();
+    EXPECT_FALSE(view.IsChecked(Command::Getnonvolumedrives1));
+    EXPECT_EQ(view.rows, volumes_only);
+  }
+  EXPECT_EQ(view.set_rows_calls, 1 + 2 * 3);
+}
+
+TEST_F(CommandsTest, FailedEnumerationStillShowsTheDosDevices) {
+  ShowDosDevices();
+  machine.Fail(Call::FindFirstVolume, win_error::kAccessDenied);
+  form.Refresh1Click();
+  EXPECT_EQ(MessageTexts(), std::vector<std::wstring>{L"list_volumes:invalid handle"});
+  ASSERT_FALSE(view.rows.empty());
+  for (const ListRow& row : view.rows) EXPECT_EQ(row.caption, L"");
+  // Without listed volumes, C: and D: are DOS-device rows now.
+  EXPECT_TRUE(view.Select(1 + edition::kSubPathName, L"C:" + kDosSlash));
+}
+
+// ---------------------------------------------------------------- the selected-row rule
+
+TEST_F(CommandsTest, NoSelectedRowDoesNothingOrAsksForAVolume) {
+  struct Case {
+    void (Tfrmvolumes::*handler)();
+    bool asks;  // shows "pick a volume"
+  };
+  const Case cases[] = {
+      {&Tfrmvolumes::Unmount1Click, false},
+      {&Tfrmvolumes::Mount1Click, false},
+      {&Tfrmvolumes::Mount2Click, false},
+      {&Tfrmvolumes::RemoveDosDevice1Click, false},
+      {&Tfrmvolumes::AddDosDevice1Click, false},
+      {&Tfrmvolumes::CopyVolumeName1Click, false},
+      {&Tfrmvolumes::CopyDosDevicetoclipboard1Click, false},
+      {&Tfrmvolumes::GetVolumeInformations1Click, true},
+      {&Tfrmvolumes::lvvolumesDblClick, true},
+      {&Tfrmvolumes::GetSerialNumber1Click, edition::kFull},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    machine.ClearCalls();
+    const std::size_t messages_before = machine.messages().size();
+    ASSERT_FALSE(view.selected.has_value());
+    (form.*cases[i].handler)();
+    EXPECT_TRUE(view.input_box_calls.empty());
+    EXPECT_TRUE(view.properties.empty());
+    EXPECT_EQ(view.set_rows_calls, 1);
+    EXPECT_FALSE(machine.clipboard().has_value());
+    EXPECT_EQ(machine.CountCalls(Call::DefineDosDevice) +
+                  machine.CountCalls(Call::SetVolumeMountPoint) +
+                  machine.CountCalls(Call::DeleteVolumeMountPoint) +
+                  machine.CountCalls(Call::Sleep) + machine.CountCalls(Call::GetVolumeInformation),
+              0);
+    ASSERT_EQ(machine.messages().size(), messages_before + (cases[i].asks ? 1 : 0));
+    if (cases[i].asks) {
+      EXPECT_EQ(machine.messages().back().text, L"pick a volume");
+      EXPECT_TRUE(machine.messages().back().plain_dialog);
+    }
+  }
+}
+
+TEST_F(CommandsTest, VolumeCommandsIgnoreDosDeviceAndShadowCopyRows) {
+  for (int kind = 0; kind < (edition::kShadowCopies ? 2 : 1); ++kind) {
+    SCOPED_TRACE(kind == 0 ? "DOS-device row" : "shadow-copy row");
+    kind == 0 ? SelectStick() : SelectShadowCopy();
+    const int rows_before = view.set_rows_calls;
+    form.Unmount1Click();
+    form.Mount1Click();
+    form.Mount2Click();
+    EXPECT_TRUE(view.input_box_calls.empty());
+    ExpectNothingHappened(rows_before);
+  }
+}
+
+// ---------------------------------------------------------------- unmount and mount
+
+TEST_F(CommandsTest, UnmountRemovesOnlyTheFirstMountPathThenWaitsAndRefreshes) {
+  SelectVolume(2);
+  form.Unmount1Click();
+  EXPECT_EQ(Arguments(Call::DeleteVolumeMountPoint), std::vector<std::wstring>{L"D:\\"});
+  EXPECT_EQ(machine.MountPaths(SimMachine::VolumeGuidPath(2)),
+            std::vector<std::wstring>{L"C:\\mnt\\"});
+  EXPECT_TRUE(machine.messages().empty());
+  EXPECT_EQ(machine.slept_milliseconds(), 500u);
+  EXPECT_LT(FirstCall(Call::DeleteVolumeMountPoint), FirstCall(Call::Sleep));
+  EXPECT_LT(FirstCall(Call::Sleep), FirstCall(Call::FindFirstVolume));  // wait, then refresh
+  EXPECT_EQ(view.set_rows_calls, 2);
+  ASSERT_NE(ShownVolume(2), nullptr);
+  EXPECT_EQ(ShownVolume(2)->sub(edition::kSubPathName), L"C:\\mnt\\");
+  EXPECT_FALSE(view.selected.has_value());
+}
+
+TEST_F(CommandsTest, UnmountWithoutMountPathFailsButStillWaitsAndRefreshes) {
+  SelectVolume(3);
+  form.Unmount1Click();
+  EXPECT_EQ(Arguments(Call::DeleteVolumeMountPoint), std::vector<std::wstring>{L""});
+  EXPECT_EQ(MessageTexts(), std::vector<std::wstring>{L"unmount failed"});
+  EXPECT_TRUE(machine.messages()[0].plain_dialog);
+  EXPECT_EQ(machine.slept_milliseconds(), 500u);
+  EXPECT_EQ(view.set_rows_calls, 2);
+}
+
+TEST_F(CommandsTest, AutomaticMountTakesTheFirstLetterTheSystemAccepts) {
+  SelectVolume(3);
+  form.Mount1Click();
+  EXPECT_EQ(Arguments(Call::SetVolumeMountPoint),
+            (std::vector<std::wstring>{L"C:\\", L"D:\\", L"E:\\"}));
+  EXPECT_TRUE(machine.messages().empty());
+  EXPECT_EQ(machine.slept_milliseconds(), 500u);
+  EXPECT_EQ(view.set_rows_calls, 2);
+  ASSERT_NE(ShownVolume(3), nullptr);
+  EXPECT_EQ(ShownVolume(3)->sub(edition::kSubPathName), L"E:\\");
+}
+
+TEST_F(CommandsTest, AutomaticMountRefusedEverywhereSaysSo) {
+  machine.Fail(Call::SetVolumeMountPoint, win_error::kAccessDenied);
+  SelectVolume(3);
+  form.Mount1Click();
+  EXPECT_EQ(machine.CountCalls(Call::SetVolumeMountPoint), 24);
+  EXPECT_EQ(MessageTexts(), std::vector<std::wstring>{L"mount failed"});
+  EXPECT_EQ(machine.slept_milliseconds(), 500u);
+  EXPECT_EQ(view.set_rows_calls, 2);
+}
+
+struct MountAnswer {
+  const char* what;
+  std::wstring answer;
+  std::vector<std::wstring> attempts;  // SetVolumeMountPoint mount paths
+  bool fails;
+};
+void PrintTo(const MountAnswer& answer, std::ostream* out) { *out << answer.what; }
+
+class MountAtPathTest : public CommandsTest, public ::testing::WithParamInterface<MountAnswer> {};
+
+TEST_P(MountAtPathTest, UsesTheTypedTextUnchanged) {
+  const MountAnswer& c = GetParam();
+  SelectVolume(3);
+  view.input_answers = {c.answer};
+  form.Mount2Click();
+  ASSERT_EQ(view.input_box_calls.size(), 1u);
+  EXPECT_EQ(view.input_box_calls[0].caption, L"Lindquay");
+  EXPECT_EQ(view.input_box_calls[0].prompt, L"Enter Path : x:\\, c:\\mount\\");
+  EXPECT_EQ(view.input_box_calls[0].default_text, L"x:\\");
+  EXPECT_EQ(Arguments(Call::SetVolumeMountPoint), c.attempts);
+  EXPECT_EQ(MessageTexts(),
+            c.fails ? std::vector<std::wstring>{L"mount failed"} : std::vector<std::wstring>{});
+  EXPECT_EQ(machine.slept_milliseconds(), 500u);
+  EXPECT_EQ(view.set_rows_calls, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, MountAtPathTest,
+    ::testing::Values(MountAnswer{"a letter", L"k:\\", {L"k:\\"}, false},
+                      MountAnswer{"the untouched default", L"x:\\", {L"x:\\"}, false},
+                      // OK on an emptied field means the automatic mode.
+                      MountAnswer{"an emptied field", L"", {L"C:\\", L"D:\\", L"E:\\"}, false},
+                      MountAnswer{"no backslash", L"x:", {L"x:"}, true},
+                      MountAnswer{"a taken letter", L"C:\\", {L"C:\\"}, true}));
+
+TEST_F(CommandsTest, MountAtAPathCancelledDoesNothing) {
+  SelectVolume(3);
+  view.input_answers = {std::nullopt};
+  form.Mount2Click();
+  EXPECT_EQ(view.input_box_calls.size(), 1u);
+  ExpectNothingHappened(1);
+  EXPECT_TRUE(machine.MountPaths(SimMachine::VolumeGuidPath(3)).empty());
+}
+
+// ---------------------------------------------------------------- DOS device names
+
+TEST_F(CommandsTest, RemoveDosDeviceNamesTheDriveWithoutItsFirstBackslash) {
+  SelectStick();
+  form.RemoveDosDevice1Click();
+  ASSERT_GE(machine.CountCalls(Call::DefineDosDevice), 1);
+  const auto& first = machine.calls()[static_cast<std::size_t>(FirstCall(Call::DefineDosDevice))];
+  EXPECT_EQ(first.argument, L"G:");
+  EXPECT_EQ(first.argument2, kStick);
+  EXPECT_EQ(first.flags, ddd::kRemoveDefinition);
+  EXPECT_TRUE(machine.DosTargets(L"G:").empty());
+  EXPECT_TRUE(machine.messages().empty());
+  // No wait and no refresh: the row stays until the next refresh.
+  EXPECT_EQ(machine.CountCalls(Call::Sleep), 0);
+  EXPECT_EQ(machine.CountCalls(Call::FindFirstVolume), 0);
+}
+
+TEST_F(CommandsTest, RemoveDosDeviceOnAVolumeRow) {
+  struct Case {
+    int volume;
+    std::wstring name;
+    bool fails;
+  };
+  // A drive root gives its letter in both builds; a folder keeps a backslash and is refused.
+  const Case cases[] = {{1, L"C:", false}, {4, L"C:data\\", true}, {3, L"", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.volume);
+    machine.ClearCalls();
+    const std::size_t messages_before = machine.messages().size();
+    SelectVolume(c.volume);
+    form.RemoveDosDevice1Click();
+    const std::vector<std::wstring> names = Arguments(Call::DefineDosDevice);
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ(names[0], c.name);
+    EXPECT_EQ(machine.messages().size(), messages_before + (c.fails ? 1 : 0));
+    if (c.fails) {
+      EXPECT_EQ(machine.messages().back().text, L"failed");
+      EXPECT_EQ(names.size(), 2u);  // flags 2, then 3
+    }
+  }
+  EXPECT_TRUE(machine.DosTargets(L"C:").empty());
+}
+
+TEST_F(CommandsTest, RemoveDosDeviceOnAShadowCopyRowIsRefused) {
+  if (!edition::kShadowCopies) GTEST_SKIP() << "no shadow-copy rows in this build";
+  SelectShadowCopy();
+  form.RemoveDosDevice1Click();
+  EXPECT_EQ(Arguments(Call::DefineDosDevice), (std::vector<std::wstring>{L"", L""}));
+  EXPECT_EQ(MessageTexts(), std::vector<std::wstring>{L"failed"});
+}
+
+TEST_F(CommandsTest, AddDosDeviceReportsInTheStatusBarAndRefreshes) {
+  if (!edition::kFull) GTEST_SKIP() << "the reduced build adds no DOS device letters";
+  struct Case {
+    const char* what;
+    std::optional<std::wstring> answer;
+    std::wstring status;
+    std::wstring new_row;  // PathName of the DOS-device row the new name adds
+  };
+  const Case cases[] = {
+      {"a letter", L"Q:", L"Add Device OK", L"Q:\\"},
+      {"the untouched default", L"x:", L"Add Device OK", L"X:\\"},
+      {"an emptied field", L"", L"Cannot DefineDosDevice.", L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SelectStick();
+    machine.ClearCalls();
+    view.input_box_calls.clear();
+    view.input_answers = {c.answer};
+    const int rows_before = view.set_rows_calls;
+    form.AddDosDevice1Click();
+    ASSERT_EQ(view.input_box_calls.size(), 1u);
+    EXPECT_EQ(view.input_box_calls[0].caption, L"Lindquay");
+    EXPECT_EQ(view.input_box_calls[0].prompt, L"Enter Path : x:");
+    EXPECT_EQ(view.input_box_calls[0].default_text, L"x:");
+    const std::vector<std::wstring> names = Arguments(Call::DefineDosDevice);
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ(names[0], *c.answer);
+    EXPECT_EQ(machine.calls()[static_cast<std::size_t>(FirstCall(Call::DefineDosDevice))].flags,
+              ddd::kRawTargetPath);
+    EXPECT_EQ(view.status_text, c.status);
+    EXPECT_TRUE(machine.messages().empty());
+    EXPECT_EQ(machine.CountCalls(Call::Sleep), 0);
+    EXPECT_EQ(view.set_rows_calls, rows_before + 1);
+    if (!c.new_row.empty()) {
+      EXPECT_EQ(machine.DosTargets(*c.answer), std::vector<std::wstring>{kStick});
+      // The new letter names the stick as well, so it is one more DOS-device row.
+      EXPECT_TRUE(view.Select(1 + edition::kSubPathName, c.new_row));
+    }
+  }
+}
+
+TEST_F(CommandsTest, AddDosDeviceCancelledDoesNothing) {
+  if (!edition::kFull) GTEST_SKIP() << "the reduced build adds no DOS device letters";
+  SelectStick();
+  view.status_text = L"earlier line";
+  view.input_answers = {std::nullopt};
+  const int rows_before = view.set_rows_calls;
+  form.AddDosDevice1Click();
+  EXPECT_EQ(view.input_box_calls.size(), 1u);
+  EXPECT_EQ(view.status_text, L"earlier line");
+  ExpectNothingHappened(rows_before);
+}
+
+TEST_F(CommandsTest, ReducedBuildHasNoFullOnlyCommands) {
+  if (edition::kFull) GTEST_SKIP() << "the full build has them all";
+  SelectVolume(1);
+  form.AddDosDevice1Click();
+  form.CopyDosDevicetoclipboard1Click();
+  form.GetSerialNumber1Click();
+  EXPECT_TRUE(view.input_box_calls.empty());
+  ExpectNothingHappened(1);
+}
+
+// ---------------------------------------------------------------- copy and serial number
+
+TEST_F(CommandsTest, CopyCommandsPutTheCellOnTheClipboard) {
+  SelectVolume(1);
+  form.CopyVolumeName1Click();
+  ASSERT_TRUE(machine.clipboard().has_value());
+  EXPECT_EQ(machine.clipboard()->text, SimMachine::VolumeGuidPath(1));
+  EXPECT_EQ(machine.clipboard()->form, edition::kClipboardForm);
+
+  form.CopyDosDevicetoclipboard1Click();
+  EXPECT_EQ(machine.clipboard()->text, edition::kFull ? HddName(1) : SimMachine::VolumeGuidPath(1));
+
+  SelectStick();
+  form.CopyVolumeName1Click();
+  EXPECT_EQ(machine.clipboard()->text, L"");  // a DOS-device row has no volume name
+  EXPECT_EQ(view.set_rows_calls, 2);          // only the view switch refreshed
+}
+
+TEST_F(CommandsTest, SerialNumberAsksForThePathOfTheRowKind) {
+  if (!edition::kFull) GTEST_SKIP() << "the reduced build has no serial-number command";
+  struct Case {
+    const char* what;
+    std::function<void()> select;
+    std::wstring path, shown;
+  };
+  const Case cases[] = {
+      {"volume row", [this] { SelectVolume(2); }, SimMachine::VolumeGuidPath(2), L"2000"},
+      {"DOS-device row", [this] { SelectStick(); }, L"G:\\", L"5157"},
+      {"shadow-copy row", [this] { SelectShadowCopy(); }, kShadow + L"\\", L"005C"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.select();
+    machine.ClearCalls();
+    const std::size_t messages_before = machine.messages().size();
+    form.GetSerialNumber1Click();
+    EXPECT_EQ(Arguments(Call::GetVolumeInformation), std::vector<std::wstring>{c.path});
+    ASSERT_EQ(machine.messages().size(), messages_before + 1);
+    EXPECT_EQ(machine.messages().back().text, c.shown);
+    EXPECT_TRUE(machine.messages().back().plain_dialog);
+  }
+}
+
+TEST_F(CommandsTest, SerialNumberThatCannotBeReadShowsAnEmptyMessage) {
+  if (!edition::kFull) GTEST_SKIP() << "the reduced build has no serial-number command";
+  machine.Device(HddName(3)).file_system.reset();
+  SelectVolume(3);
+  form.GetSerialNumber1Click();
+  EXPECT_EQ(MessageTexts(), std::vector<std::wstring>{L""});
+}
+
+// ---------------------------------------------------------------- properties window
+
+TEST_F(CommandsTest, PropertiesWindowReportsOnTheTargetOfTheRowKind) {
+  struct Case {
+    const char* what;
+    std::function<void()> select;
+    std::wstring target;
+  };
+  std::vector<Case> cases{
+      {"volume row", [this] { SelectVolume(1); },
+       WithoutTrailingBackslash(SimMachine::VolumeGuidPath(1))},
+      {"DOS-device row", [this] { SelectStick(); }, L"G:" + kDosSlash},
+  };
+  if (edition::kShadowCopies)
+    cases.push_back({"shadow-copy row", [this] { SelectShadowCopy(); }, kShadow});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.select();
+    machine.ClearCalls();
+    const std::size_t windows_before = view.properties.size();
+    form.GetVolumeInformations1Click();
+    ASSERT_EQ(view.properties.size(), windows_before + 1);
+    const testing::FakePropertiesView& window = *view.properties.back();
+    EXPECT_EQ(window.caption, L"Properties for " + c.target);
+    EXPECT_EQ(window.set_lines_calls, 1);
+    EXPECT_EQ(Arguments(Call::CreateFile).front(), c.target);  // the report's own open
+    std::vector<std::wstring> expected;
+    GetVolumeReport(machine, c.target, expected);
+    EXPECT_EQ(window.lines, expected);
+    EXPECT_FALSE(window.lines.empty());
+    EXPECT_TRUE(machine.messages().empty());
+  }
+}
+
+TEST_F(CommandsTest, PropertiesCaptionShowsTheWholeTargetButTheReportStopsAtTheBlank) {
+  view.selected = ListRow{L"\\\\?\\Volume{odd} name\\", {}};
+  form.GetVolumeInformations1Click();
+  ASSERT_EQ(view.properties.size(), 1u);
+  EXPECT_EQ(view.properties[0]->caption, L"Properties for \\\\?\\Volume{odd} name");
+  EXPECT_EQ(Arguments(Call::CreateFile).front(), L"\\\\?\\Volume{odd}");
+}
+
+TEST_F(CommandsTest, EachUseOpensAWindowOfItsOwnAndDoubleClickDoesTheSame) {
+  SelectVolume(2);
+  form.GetVolumeInformations1Click();
+  form.lvvolumesDblClick();
+  ASSERT_EQ(view.properties.size(), 2u);
+  EXPECT_EQ(view.properties[0]->caption, view.properties[1]->caption);
+  EXPECT_EQ(view.properties[0]->lines, view.properties[1]->lines);
+  EXPECT_EQ(view.set_rows_calls, 1);  // the main list is left alone
+}
+
+// ---------------------------------------------------------------- device changes
+
+TEST_F(CommandsTest, VolumeArrivalAndRemovalWriteTheStatusLineAndRefresh) {
+  AddDiskVolume(5, {L"E:\\"});
+  DevBroadcastVolume record{sizeof(DevBroadcastVolume), dbt::kDevTypVolume, 0, 1u << 4, 0};
+  form.WMDeviceChange(dbt::kDeviceArrival, reinterpret_cast<const DevBroadcastHeader*>(&record));
+  EXPECT_EQ(view.status_text, kNow + L" : device inserted E:");
+  EXPECT_EQ(view.set_rows_calls, 2);
+  EXPECT_NE(ShownVolume(5), nullptr);
+
+  machine.RemoveVolume(SimMachine::VolumeGuidPath(5));
+  form.WMDeviceChange(dbt::kDeviceRemoveComplete,
+                      reinterpret_cast<const DevBroadcastHeader*>(&record));
+  EXPECT_EQ(view.status_text, kNow + L" : device removed E:");
+  EXPECT_EQ(view.set_rows_calls, 3);
+  EXPECT_EQ(ShownVolume(5), nullptr);
+}
+
+TEST_F(CommandsTest, DeviceChangeEventsThatDoAndDoNotRefresh) {
+  struct Case {
+    const char* what;
+    uint32_t event;
+    uint32_t size, type, mask;
+    bool null_record;
+    std::wstring status;  // empty: nothing written and no refresh
+  };
+  const uint32_t kWhole = sizeof(DevBroadcastVolume);
+  const Case cases[] = {
+      {"E and F: only E is named", dbt::kDeviceArrival, kWhole, dbt::kDevTypVolume,
+       (1u << 4) | (1u << 5), false, kNow + L" : device inserted E:"},
+      {"no drive letter", dbt::kDeviceArrival, kWhole, dbt::kDevTypVolume, 0, false,
+       kNow + L" : device inserted "},
+      {"bits beyond Z", dbt::kDeviceRemoveComplete, kWhole, dbt::kDevTypVolume, 0xFC000000u, false,
+       kNow + L" : device removed "},
+      {"query remove", dbt::kDeviceQueryRemove, kWhole, dbt::kDevTypVolume, 1u << 4, false, L""},
+      {"remove pending", dbt::kDeviceRemovePending, kWhole, dbt::kDevTypVolume, 1u << 4, false,
+       L""},
+      {"a port", dbt::kDeviceArrival, kWhole, dbt::kDevTypPort, 1u << 4, false, L""},
+      {"a device interface", dbt::kDeviceRemoveComplete, kWhole, dbt::kDevTypDeviceInterface,
+       1u << 4, false, L""},
+      {"no record", dbt::kDeviceArrival, 0, 0, 0, true, L""},
+      {"a record too short for the mask", dbt::kDeviceArrival,
+       static_cast<uint32_t>(sizeof(DevBroadcastHeader)), dbt::kDevTypVolume, 1u << 4, false, L""},
+      {"a record ending inside the mask", dbt::kDeviceRemoveComplete, 15, dbt::kDevTypVolume,
+       1u << 4, false, L""},
+      {"a record just holding the mask", dbt::kDeviceArrival, 16, dbt::kDevTypVolume, 1u << 6,
+       false, kNow + L" : device inserted G:"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    view.status_text = L"earlier line";
+    const int rows_before = view.set_rows_calls;
+    DevBroadcastVolume record{c.size, c.type, 0, c.mask, 0};
+    form.WMDeviceChange(
+        c.event, c.null_record ? nullptr : reinterpret_cast<const DevBroadcastHeader*>(&record));
+    if (c.status.empty()) {
+      EXPECT_EQ(view.status_text, L"earlier line");
+      EXPECT_EQ(view.set_rows_calls, rows_before);
+    } else {
+      EXPECT_EQ(view.status_text, c.status);
+      EXPECT_EQ(view.set_rows_calls, rows_before + 1);
+    }
+  }
+}
+
+// ---------------------------------------------------------------- menu dispatch
+
+struct Dispatch {
+  Command command;
+  bool full_only;
+  // Whether the command's handler ran, judged from what it leaves behind.
+  std::function<bool(SimMachine&, FakeView&)> took_effect;
+};
+void PrintTo(const Dispatch& dispatch, std::ostream* out) {
+  *out << static_cast<int>(dispatch.command);
+}
+
+class DispatchTest : public CommandsTest, public ::testing::WithParamInterface<Dispatch> {};
+
+TEST_P(DispatchTest, MenuCommandReachesItsHandlerInTheBuildsThatOfferIt) {
+  SelectVolume(1);
+  view.input_answers = {std::nullopt};  // input boxes are cancelled: nothing changes
+  form.RunCommand(GetParam().command);
+  EXPECT_EQ(GetParam().took_effect(machine, view), !GetParam().full_only || edition::kFull);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Menu, DispatchTest,
+    ::testing::Values(
+        Dispatch{Command::Unmount1, false,
+                 [](SimMachine& m, FakeView&) {
+                   return m.CountCalls(Call::DeleteVolumeMountPoint) == 1;
+                 }},
+        Dispatch{Command::Mount1, false,
+                 [](SimMachine& m, FakeView& v) {
+                   return m.CountCalls(Call::SetVolumeMountPoint) > 0 && v.input_box_calls.empty();
+                 }},
+        Dispatch{Command::Mount2, false,
+                 [](SimMachine&, FakeView& v) {
+                   return v.input_box_calls.size() == 1 &&
+                          v.input_box_calls[0].default_text == L"x:\\";
+                 }},
+        Dispatch{
+            Command::Getnonvolumedrives1, false,
+            [](SimMachine&, FakeView& v) { return v.IsChecked(Command::Getnonvolumedrives1); }},
+        Dispatch{Command::RemoveDosDevice1, false,
+                 [](SimMachine& m, FakeView&) { return m.CountCalls(Call::DefineDosDevice) > 0; }},
+        Dispatch{Command::AddDosDevice1, true,
+                 [](SimMachine&, FakeView& v) {
+                   return v.input_box_calls.size() == 1 &&
+                          v.input_box_calls[0].default_text == L"x:";
+                 }},
+        Dispatch{Command::CopyVolumeName1, false,
+                 [](SimMachine& m, FakeView&) {
+                   return m.clipboard() && m.clipboard()->text == SimMachine::VolumeGuidPath(1);
+                 }},
+        Dispatch{Command::CopyDosDevicetoclipboard1, true,
+                 [](SimMachine& m, FakeView&) {
+                   return m.clipboard() && m.clipboard()->text == HddName(1);
+                 }},
+        Dispatch{Command::GetVolumeInformations1, false,
+                 [](SimMachine&, FakeView& v) { return v.properties.size() == 1; }},
+        Dispatch{Command::GetSerialNumber1, true,
+                 [](SimMachine& m, FakeView&) {
+                   return m.messages().size() == 1 && m.messages()[0].text == L"1000";
+                 }},
+        Dispatch{Command::Refresh1, false, [](SimMachine& m, FakeView& v) {
+                   return v.set_rows_calls == 2 && m.CountCalls(Call::Sleep) == 0;
+                 }}));
+
+TEST_F(CommandsTest, NoCommandDoesNothing) {
+  SelectVolume(1);
+  form.RunCommand(Command::None);
+  EXPECT_TRUE(machine.calls().empty());
+  EXPECT_TRUE(view.properties.empty());
+}
+
+}  // namespace
+}  // namespace vol
