@@ -93,13 +93,13 @@ struct SimDevice {
   // IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS: these extents, or extents_error when non-zero.
   std::vector<DiskExtent> extents;
   uint32_t extents_error = 0;
-  // When set, the extents request succeeds and copies these bytes, truncated to the
-  // output size (malformed replies).
-  std::optional<std::vector<uint8_t>> raw_extents_reply;
   // IOCTL_DISK_GET_PARTITION_INFO_EX: absent → ERROR_NOT_SUPPORTED.
   std::optional<PartitionInformationEx> partition;
   // Absent: GetDiskFreeSpace / GetVolumeInformation fail with ERROR_UNRECOGNIZED_VOLUME.
   std::optional<SimFileSystem> file_system;
+  // When set, the extents request succeeds and copies these bytes, truncated to the
+  // output size (malformed replies).
+  std::optional<std::vector<uint8_t>> raw_extents_reply;
 };
 
 class SimMachine : public Platform {
@@ -165,7 +165,8 @@ class SimMachine : public Platform {
 
   // ---------------------------------------------------------------- building
   // A device without a namespace name (e.g. a shadow copy; name it with DefineDosName).
-  // The reference stays valid for the machine's lifetime.
+  // The reference stays valid for the machine's lifetime. Give the NT name here: the
+  // namespace keeps the target text it was given, as Windows' symbolic links do.
   SimDevice& AddDevice(std::wstring nt_name);
   // A volume: creates its device, the namespace name L"Volume" + guid → nt_name, and
   // appends L"\\\\?\\Volume" + guid + L"\\" to the enumeration. guid is braced:
@@ -202,7 +203,7 @@ class SimMachine : public Platform {
   // The returned rule may be refined (flags, times); it lives until ClearFailures.
   // Rules are tried in the order they were made.
   FailureRule& Fail(Call call, uint32_t error, std::wstring argument_part = L"");
-  void ClearFailures();
+  void ClearFailures();  // also ends FailAtRandom
   // Every failable call fails with probability percent/100, decided by a deterministic
   // generator started at rng_state, with an error code typical of that call. percent 0
   // turns it off.
