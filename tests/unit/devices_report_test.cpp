@@ -172,23 +172,26 @@ TEST_F(DevicesReport, GptVolume) {
                   Expected(L"0", gpt, SimMachine::VolumeGuidPath(1), L"001F", kFreeSpaceLines));
 }
 
-TEST_F(DevicesReport, GptNameFillsAllThirtySixCharacters) {
-  const std::u16string name36 = u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  ASSERT_EQ(name36.size(), 36u);
-  device().partition = SimMachine::GptPartition(1, 0, 1048576, kBasicData, kPartitionId, name36, 0);
-  // Nothing after the name field inside the record may leak into the line.
-  const Lines lines = Report(VolumeDevicePath());
-  EXPECT_NE(std::find(lines.begin(), lines.end(), L"Name: ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"),
-            lines.end());
-  EXPECT_NE(std::find(lines.begin(), lines.end(), L"Attributes: 0"), lines.end());
-}
-
-TEST_F(DevicesReport, GptNameInTheBuildsText) {
-  device().partition =
-      SimMachine::GptPartition(1, 0, 1048576, kBasicData, kPartitionId, u"Daten\u00E9\u4E2D", 0);
-  const Lines lines = Report(VolumeDevicePath());
-  const std::wstring expected = edition::kFull ? L"Name: Daten\u00E9?" : L"Name: Daten\u00E9\u4E2D";
-  EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end());
+TEST_F(DevicesReport, GptNameUpToItsFirstNulInTheBuildsText) {
+  const struct {
+    std::u16string name;
+    std::wstring line;
+  } cases[] = {
+      // A full field has no NUL; the line stops at the record's end.
+      {u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789", L"Name: ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"},
+      {std::u16string(u"EFI\0hidden", 10), L"Name: EFI"},
+      {u"", L"Name: "},
+      {u"Daten\u00E9\u4E2D", edition::kFull ? L"Name: Daten\u00E9?" : L"Name: Daten\u00E9\u4E2D"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.line));
+    device().partition = SimMachine::GptPartition(1, 0, 1048576, kBasicData, kPartitionId, c.name);
+    const Lines lines = Report(VolumeDevicePath());
+    const std::size_t name_line = edition::kFull ? 9 : 8;
+    ASSERT_GT(lines.size(), name_line);
+    EXPECT_EQ(lines[name_line - 1], L"Attributes: 0");
+    EXPECT_EQ(lines[name_line], c.line);
+  }
 }
 
 TEST_F(DevicesReport, RawAndUnknownStylesStopAfterThePartitionNumber) {
