@@ -1,0 +1,390 @@
+// The real main window with a simulated machine behind it: layout, columns, menu,
+// rows, refresh, title, status bar, device-change notifications, resolution changes.
+#include <windows.h>
+// The common-control and device-broadcast headers build on windows.h.
+#include <commctrl.h>
+#include <dbt.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/ui/ui_support.h"
+
+namespace vol::ui_test {
+namespace {
+
+using edition::Command;
+
+int ScaleMain(int value, UINT dpi) {
+  return MulDiv(value, static_cast<int>(dpi), edition::kMainWindow.design_dpi);
+}
+
+TEST_F(MainWindowTest, WindowHasTheLayoutOfItsEdition) {
+  const auto& layout = edition::kMainWindow;
+  EXPECT_EQ(ClassOf(main()), L"Tfrmvolumes");
+  const auto style = static_cast<DWORD>(GetWindowLongPtrW(main(), GWL_STYLE));
+  EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX),
+            DWORD{WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX});
+  EXPECT_EQ(style & (WS_MAXIMIZEBOX | WS_THICKFRAME), 0u) << "fixed single border, no maximize";
+
+  RECT outer{};
+  GetWindowRect(main(), &outer);
+  EXPECT_EQ(outer.left, layout.left);
+  EXPECT_EQ(outer.top, layout.top);
+  const RECT client = ClientRectOf(main());
+  EXPECT_EQ(client.right, ScaleMain(layout.client_width, dpi()));
+  EXPECT_EQ(client.bottom, ScaleMain(layout.client_height, dpi()));
+
+  const LOGFONTW font = FontOf(list());
+  EXPECT_STREQ(font.lfFaceName, L"MS Sans Serif");
+  EXPECT_EQ(font.lfHeight, ScaleMain(layout.font_height, dpi()));
+  EXPECT_EQ(FontOf(status()).lfHeight, font.lfHeight);
+}
+
+TEST_F(MainWindowTest, ListFillsTheClientAreaAboveTheStatusBar) {
+  const RECT client = ClientRectOf(main());
+  const RECT list_rect = RectInParent(list());
+  const RECT bar = RectInParent(status());
+  const int bar_height = MulDiv(edition::kStatusBarHeight, static_cast<int>(dpi()), 96);
+  EXPECT_EQ(bar.bottom - bar.top, bar_height);
+  EXPECT_EQ(bar.bottom, client.bottom);
+  EXPECT_EQ(bar.left, 0);
+  EXPECT_EQ(bar.right, client.right);
+  EXPECT_EQ(list_rect.left, 0);
+  EXPECT_EQ(list_rect.top, 0);
+  EXPECT_EQ(list_rect.right, client.right);
+  EXPECT_EQ(list_rect.bottom, bar.top);
+}
+
+TEST_F(MainWindowTest, ListIsAReadOnlySingleSelectionReport) {
+  const auto style = static_cast<DWORD>(GetWindowLongPtrW(list(), GWL_STYLE));
+  EXPECT_EQ(style & LVS_TYPEMASK, DWORD{LVS_REPORT});
+  EXPECT_NE(style & LVS_SINGLESEL, 0u);
+  EXPECT_NE(style & LVS_SHOWSELALWAYS, 0u);
+  EXPECT_EQ(style & LVS_EDITLABELS, 0u);
+  const auto extended =
+      static_cast<DWORD>(SendMessageW(list(), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
+  EXPECT_NE(extended & LVS_EX_FULLROWSELECT, 0u);
+  EXPECT_NE(extended & LVS_EX_GRIDLINES, 0u);
+  EXPECT_NE(SendMessageW(status(), SB_ISSIMPLE, 0, 0), 0) << "one simple text, no panels";
+}
+
+TEST_F(MainWindowTest, ColumnsHaveTheCaptionsAndScaledWidthsOfTheEdition) {
+  const auto columns = Columns(list());
+  ASSERT_EQ(columns.size(), edition::kColumns.size());
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(columns[i].caption, edition::kColumns[i].caption);
+    EXPECT_EQ(columns[i].width, ScaleMain(edition::kColumns[i].width, dpi()));
+  }
+}
+
+TEST_F(MainWindowTest, PopupMenuHoldsTheEditionsItemsInOrder) {
+  const auto entries = MenuEntries(window->PopupMenu1());
+  ASSERT_EQ(entries.size(), edition::kMenu.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const auto& expected = edition::kMenu[i];
+    SCOPED_TRACE(std::wstring(expected.name));
+    const bool separator = expected.command == Command::None;
+    EXPECT_EQ(entries[i].separator, separator);
+    if (separator) continue;
+    EXPECT_EQ(entries[i].caption, expected.caption);
+    EXPECT_EQ(entries[i].id, static_cast<UINT>(expected.command));
+    EXPECT_FALSE(entries[i].checked) << "nothing is checked at start";
+  }
+}
+
+TEST_F(MainWindowTest, CheckMarkItemTogglesTheDosDeviceView) {
+  machine.DefineDosName(L"Q:", L"\\Device\\Extra7");
+  const std::size_t volume_rows = Cells(list()).size();
+  const auto checked = [&] {
+    for (const auto& entry : MenuEntries(window->PopupMenu1())) {
+      if (entry.id == static_cast<UINT>(Command::Getnonvolumedrives1)) return entry.checked;
+    }
+    ADD_FAILURE() << "no check-mark item";
+    return false;
+  };
+
+  Choose(Command::Getnonvolumedrives1);
+  EXPECT_TRUE(checked());
+  EXPECT_TRUE(window->IsChecked(Command::Getnonvolumedrives1));
+  EXPECT_GT(Cells(list()).size(), volume_rows) << "the DOS-device rows follow the volumes";
+
+  Choose(Command::Refresh1);
+  EXPECT_TRUE(checked()) << "a refresh keeps the view on";
+  EXPECT_GT(Cells(list()).size(), volume_rows);
+
+  Choose(Command::Getnonvolumedrives1);
+  EXPECT_FALSE(checked());
+  EXPECT_EQ(Cells(list()).size(), volume_rows);
+}
+
+TEST_F(MainWindowTest, RowsAfterStartUpAreTheMachinesListedVolumes) {
+  const auto cells = Cells(list());
+  ASSERT_EQ(cells.size(), 3u) << "the CD-ROM volume is left out";
+  struct Expected {
+    int n;
+    const wchar_t *path, *disk, *part;
+  };
+  const Expected expected[] = {
+      {1, L"C:\\", L"0", L"1"}, {2, L"D:\\", L"0", L"2"}, {3, L"", L"1", L"1"}};
+  for (std::size_t row = 0; row < 3; ++row) {
+    SCOPED_TRACE(row);
+    ASSERT_EQ(cells[row].size(), edition::kColumns.size());
+    EXPECT_EQ(cells[row][0], SimMachine::VolumeGuidPath(expected[row].n));
+    EXPECT_EQ(cells[row][1], expected[row].path) << "the first mount path only";
+    EXPECT_EQ(cells[row][2], expected[row].disk);
+    EXPECT_EQ(cells[row][3], expected[row].part);
+    EXPECT_EQ(cells[row][4], HddName(expected[row].n));
+  }
+  // Every cell as the window logic made it, size and serial included.
+  const std::vector<ListRow> rows = VolumeRows();
+  ASSERT_EQ(rows.size(), cells.size());
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    EXPECT_EQ(cells[row][0], rows[row].caption);
+    for (std::size_t sub = 0; sub + 1 < cells[row].size(); ++sub) {
+      EXPECT_EQ(cells[row][sub + 1], rows[row].sub(static_cast<int>(sub))) << row << "/" << sub;
+    }
+  }
+  EXPECT_EQ(SelectedIndex(list()), -1);
+}
+
+TEST_F(MainWindowTest, StatusBarIsEmptyAtStart) { EXPECT_EQ(StatusText(status()), L""); }
+
+TEST_F(MainWindowTest, RefreshShowsNewVolumesAndLeavesNoRowSelected) {
+  SelectRow(list(), 1);
+  ASSERT_EQ(SelectedIndex(list()), 1);
+  AddDiskVolume(5, 2, 1, {L"G:\\"});
+  const int enumerations = Calls(SimMachine::Call::FindFirstVolume);
+
+  Choose(Command::Refresh1);
+
+  EXPECT_EQ(Calls(SimMachine::Call::FindFirstVolume), enumerations + 1);
+  EXPECT_NE(FindRow(list(), SimMachine::VolumeGuidPath(5)), -1);
+  EXPECT_EQ(Cells(list()).size(), 4u);
+  EXPECT_EQ(SelectedIndex(list()), -1);
+}
+
+TEST_F(MainWindowTest, CommandsOutsideTheEditionsMenuDoNothing) {
+  std::vector<WORD> ids = {0, 1, 100, 999};
+  for (Command command :
+       {Command::AddDosDevice1, Command::CopyDosDevicetoclipboard1, Command::GetSerialNumber1}) {
+    bool offered = false;
+    for (const auto& item : edition::kMenu) offered = offered || item.command == command;
+    if (!offered) ids.push_back(static_cast<WORD>(command));
+  }
+  SelectRow(list(), 0);
+  machine.ClearCalls();
+  ModalDriver no_box(
+      [] {
+        const auto boxes = ThreadWindows(L"#32770");
+        if (boxes.empty()) return false;
+        PostMessageW(boxes.front(), WM_COMMAND, IDCANCEL, 0);
+        return true;
+      },
+      10);
+  for (WORD id : ids) {
+    SCOPED_TRACE(id);
+    PostMessageW(main(), WM_COMMAND, id, 0);
+    Pump();
+  }
+  EXPECT_FALSE(no_box.done()) << "no input box was shown";
+  EXPECT_TRUE(machine.calls().empty());
+  EXPECT_TRUE(machine.messages().empty());
+  EXPECT_FALSE(machine.clipboard().has_value());
+}
+
+// ---------------------------------------------------------------- title
+
+TEST(MainWindowTitle, FormShowSetsTheTitleUnlessTheQuietExecutableRuleApplies) {
+  InitControls();
+  struct Case {
+    const wchar_t* executable;
+    bool quiet;  // the reduced edition keeps "Volumes"
+  };
+  const Case cases[] = {
+      {L"C:\\Program Files\\volumes\\volumes.exe", false},
+      {L"D:\\tools\\LINDQUAY.EXE", true},
+      {L"lindquay.exe", true},
+      {L"C:\\lindquay.exe\\volumes.exe", false},
+      {L"C:\\x\\lindquay.exe.bak", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.executable);
+    SimMachine machine;
+    machine.SetExecutablePath(c.executable);
+    MainWindow window(machine, false);
+    ASSERT_TRUE(window.Create());
+    EXPECT_EQ(WindowText(window.hwnd()), L"Volumes") << "the layout caption until shown";
+    ShowWindow(window.hwnd(), SW_SHOWNORMAL);
+    Pump();
+    const bool keeps_caption = c.quiet && edition::kQuietExecutableRule;
+    EXPECT_EQ(WindowText(window.hwnd()),
+              keeps_caption ? std::wstring(L"Volumes") : std::wstring(edition::kTitle));
+    const int enumerations = machine.CountCalls(SimMachine::Call::FindFirstVolume);
+    EXPECT_EQ(enumerations, 1) << "FormShow refreshes once";
+    ShowWindow(window.hwnd(), SW_HIDE);
+    ShowWindow(window.hwnd(), SW_SHOW);
+    Pump();
+    EXPECT_EQ(machine.CountCalls(SimMachine::Call::FindFirstVolume), enumerations)
+        << "only the first show runs FormShow";
+  }
+}
+
+TEST(MainWindowClose, ClosingTheProgramsWindowEndsTheMessageLoop) {
+  InitControls();
+  SimMachine machine;
+  MSG message{};
+  while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+  }
+  {
+    MainWindow window(machine);
+    ASSERT_TRUE(window.Create());
+    ShowWindow(window.hwnd(), SW_SHOWNORMAL);
+    Pump();
+    SendMessageW(window.hwnd(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(window.hwnd(), nullptr) << "closed means destroyed";
+    EXPECT_EQ(frmvolumes, &window);
+  }
+  EXPECT_EQ(frmvolumes, nullptr);
+  EXPECT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(machine.open_handles(), 0);
+}
+
+// ---------------------------------------------------------------- WM_DEVICECHANGE
+
+LRESULT SendVolumeEvent(HWND window, WPARAM event, uint32_t unitmask,
+                        uint32_t device_type = DBT_DEVTYP_VOLUME) {
+  DEV_BROADCAST_VOLUME record{};
+  record.dbcv_size = sizeof record;
+  record.dbcv_devicetype = device_type;
+  record.dbcv_unitmask = unitmask;
+  return SendMessageW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&record));
+}
+
+TEST_F(MainWindowTest, ArrivalAndRemovalWriteTheStatusLineAndRefresh) {
+  machine.SetLocalDateTimeText(L"09.12.2026 07:08:09");
+  AddDiskVolume(6, 3, 1, {L"F:\\"});
+  SendVolumeEvent(main(), DBT_DEVICEARRIVAL, 1u << 5 | 1u << 7);
+  EXPECT_EQ(StatusText(status()), L"09.12.2026 07:08:09 : device inserted F:");
+  EXPECT_NE(FindRow(list(), SimMachine::VolumeGuidPath(6)), -1);
+
+  machine.RemoveVolume(SimMachine::VolumeGuidPath(6));
+  machine.SetLocalDateTimeText(L"09.12.2026 07:10:00");
+  SendVolumeEvent(main(), DBT_DEVICEREMOVECOMPLETE, 1u << 5);
+  EXPECT_EQ(StatusText(status()), L"09.12.2026 07:10:00 : device removed F:");
+  EXPECT_EQ(FindRow(list(), SimMachine::VolumeGuidPath(6)), -1);
+
+  SendVolumeEvent(main(), DBT_DEVICEARRIVAL, 0);
+  EXPECT_EQ(StatusText(status()), L"09.12.2026 07:10:00 : device inserted ")
+      << "no letter: the line ends in the blank";
+}
+
+TEST_F(MainWindowTest, OtherDeviceAnnouncementsChangeNothing) {
+  Choose(Command::Refresh1);  // the status bar stays as the refresh found it
+  AddDiskVolume(6, 3, 1, {L"F:\\"});
+  const int enumerations = Calls(SimMachine::Call::FindFirstVolume);
+  struct Case {
+    const char* name;
+    WPARAM event;
+    uint32_t device_type;
+  };
+  const Case cases[] = {
+      {"query remove", DBT_DEVICEQUERYREMOVE, DBT_DEVTYP_VOLUME},
+      {"remove pending", DBT_DEVICEREMOVEPENDING, DBT_DEVTYP_VOLUME},
+      {"port arrival", DBT_DEVICEARRIVAL, DBT_DEVTYP_PORT},
+      {"interface removal", DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SendVolumeEvent(main(), c.event, 1u << 5, c.device_type);
+  }
+  SCOPED_TRACE("no record at all");
+  SendMessageW(main(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);
+  SendMessageW(main(), WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+  EXPECT_EQ(StatusText(status()), L"");
+  EXPECT_EQ(Calls(SimMachine::Call::FindFirstVolume), enumerations);
+  EXPECT_EQ(FindRow(list(), SimMachine::VolumeGuidPath(6)), -1);
+}
+
+TEST_F(MainWindowTest, RefreshKeepsTheStatusLine) {
+  SendVolumeEvent(main(), DBT_DEVICEARRIVAL, 1u << 2);
+  const std::wstring line = StatusText(status());
+  ASSERT_NE(line, L"");
+  Choose(Command::Refresh1);
+  EXPECT_EQ(StatusText(status()), line);
+}
+
+// ---------------------------------------------------------------- resolution changes
+
+TEST_F(MainWindowTest, DpiChangeRescalesFontColumnsAndWindow) {
+  // 125 %: the suggested size still fits the test screen, which limits window sizes.
+  const UINT old_dpi = dpi();
+  const UINT new_dpi = old_dpi * 5 / 4;
+  RECT before{};
+  GetWindowRect(main(), &before);
+  const RECT suggested{10, 20, 10 + MulDiv(before.right - before.left, 5, 4),
+                       20 + MulDiv(before.bottom - before.top, 5, 4)};
+  SendMessageW(main(), WM_DPICHANGED, MAKEWPARAM(new_dpi, new_dpi),
+               reinterpret_cast<LPARAM>(&suggested));
+
+  RECT after{};
+  GetWindowRect(main(), &after);
+  EXPECT_EQ(after.left, suggested.left);
+  EXPECT_EQ(after.top, suggested.top);
+  EXPECT_EQ(after.right, suggested.right);
+  EXPECT_EQ(after.bottom, suggested.bottom);
+  EXPECT_EQ(FontOf(list()).lfHeight, ScaleMain(edition::kMainWindow.font_height, new_dpi));
+  const auto columns = Columns(list());
+  ASSERT_EQ(columns.size(), edition::kColumns.size());
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    SCOPED_TRACE(i);
+    const int old_width = ScaleMain(edition::kColumns[i].width, old_dpi);
+    EXPECT_EQ(columns[i].width,
+              MulDiv(old_width, static_cast<int>(new_dpi), static_cast<int>(old_dpi)));
+  }
+  const RECT bar = RectInParent(status());
+  EXPECT_EQ(bar.bottom - bar.top, MulDiv(edition::kStatusBarHeight, static_cast<int>(new_dpi), 96));
+  EXPECT_EQ(RectInParent(list()).bottom, bar.top);
+  EXPECT_EQ(bar.bottom, ClientRectOf(main()).bottom);
+}
+
+// ---------------------------------------------------------------- FormView
+
+TEST_F(MainWindowTest, SelectedRowReadsEveryCellByPositionWhateverItsLength) {
+  for (std::size_t length : {0u, 1u, 254u, 255u, 256u, 257u, 511u, 512u, 5000u}) {
+    SCOPED_TRACE(length);
+    ListRow row;
+    row.caption = std::wstring(length, L'v');
+    for (std::size_t sub = 1; sub < edition::kColumns.size(); ++sub) {
+      row.sub_items.push_back(std::wstring(length, static_cast<wchar_t>(L'a' + sub)));
+    }
+    window->SetRows({ListRow{L"other", {L"x"}}, row});
+    EXPECT_FALSE(window->SelectedRow().has_value()) << "no row is selected after SetRows";
+    SelectRow(list(), 1);
+    const std::optional<ListRow> read = window->SelectedRow();
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(*read, row);
+  }
+}
+
+TEST_F(MainWindowTest, SetRowsFillsMissingCellsAndDropsCellsWithoutAColumn) {
+  std::vector<std::wstring> too_many(edition::kColumns.size() + 3, L"cell");
+  window->SetRows({ListRow{L"short", {L"P"}}, ListRow{L"long", too_many}});
+  const auto cells = Cells(list());
+  ASSERT_EQ(cells.size(), 2u);
+  EXPECT_EQ(cells[0][0], L"short");
+  EXPECT_EQ(cells[0][1], L"P");
+  for (std::size_t column = 2; column < cells[0].size(); ++column) EXPECT_EQ(cells[0][column], L"");
+  SelectRow(list(), 1);
+  const std::optional<ListRow> read = window->SelectedRow();
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(read->sub_items.size(), edition::kColumns.size() - 1);
+
+  window->SetRows({});
+  EXPECT_TRUE(Cells(list()).empty());
+  EXPECT_FALSE(window->SelectedRow().has_value());
+}
+
+}  // namespace
+}  // namespace vol::ui_test
