@@ -13,7 +13,9 @@ Tfrmproperties* frmproperties = nullptr;
 
 namespace {
 
-constexpr DWORD kStyle = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+// No WS_CLIPCHILDREN: the parent paints the inside of GroupBox1, which a group box leaves
+// to it.
+constexpr DWORD kStyle = WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kExStyle = WS_EX_TOOLWINDOW;
 constexpr UINT_PTR kMemoSubclassId = 1;
 
