@@ -142,6 +142,14 @@ TEST_F(TablesTest, VolumeExtentIsAllZeroWheneverNothingCanBeRead) {
       // buffer was zero, never stale.
       {"header only",
        [](SimDevice& d) { d.raw_extents_reply = std::vector<uint8_t>{5, 0, 0, 0, 0, 0, 0, 0}; }},
+      // No extent counted: whatever follows the header is not an extent.
+      {"count zero, bytes after it",
+       [](SimDevice& d) {
+         std::vector<uint8_t> reply(32, 0);
+         reply[8] = 7;
+         reply[16] = 1;
+         d.raw_extents_reply = reply;
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
