@@ -96,6 +96,7 @@ TEST_F(MainWindowTest, PopupMenuHoldsTheEditionsItemsInOrder) {
 
 TEST_F(MainWindowTest, CheckMarkItemTogglesTheDosDeviceView) {
   machine.DefineDosName(L"Q:", L"\\Device\\Extra7");
+  machine.SetDriveType(L'Q', drive_type::kRamdisk);  // listed by both editions
   const std::size_t volume_rows = Cells(list()).size();
   const auto checked = [&] {
     for (const auto& entry : MenuEntries(window->PopupMenu1())) {
