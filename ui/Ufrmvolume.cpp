@@ -163,7 +163,7 @@ StorageDeviceNumber GetVolume_Storage(Platform& platform, const std::wstring& vo
   try {
     StorageDeviceNumber number{};
     bool ok = false;
-    {
+    {  // the error code is read once the handle is closed again
       DeviceHandle device(
           platform, platform.CreateFile(WithoutTrailingBackslash(volume_name), file_access::kNone,
                                         file_access::kShareRead | file_access::kShareWrite |
