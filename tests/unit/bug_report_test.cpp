@@ -1,11 +1,16 @@
 // The crash reporter's text: the report's layout, address widths, frame and module
-// lines, what an incomplete report says, and the messages of structured exceptions.
+// lines, what an incomplete report says, and the messages of structured exceptions;
+// and the COFF symbol tables that give the frames of MinGW images their names.
 #include "crash/bug_report.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "crash/coff_symbols.h"
 
 namespace vol::crash {
 namespace {
@@ -255,6 +260,167 @@ TEST(BugReportErrors, StructuredExceptionsAreNamedWithTheirPlace) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(c.text)));
     EXPECT_EQ(StructuredErrorText(c.error), c.text);
   }
+}
+
+// ------------------------------------------------------------------ COFF symbols
+
+// A PE file with section headers and a COFF symbol table, as MinGW's linker writes it.
+struct PeFile {
+  struct Symbol {
+    std::string name;
+    uint32_t value;
+    int16_t section;  // 1-based; 0 undefined, -1 absolute
+    uint16_t type;    // 0x20: function
+    uint8_t storage;  // 2 external, 3 static, 103 file, 101 function begin
+    uint8_t aux = 0;  // auxiliary records that follow
+  };
+  std::vector<uint32_t> section_rvas = {0x1000, 0x8000};
+  std::vector<Symbol> symbols;
+  uint32_t long_name_offset_shift = 0;  // breaks long names' string-table offsets
+
+  std::vector<uint8_t> Build() const {
+    std::vector<uint8_t> out(0x80, 0);
+    out[0] = 'M';
+    out[1] = 'Z';
+    Put(out, 0x3C, 0x80, 4);
+    for (char c : std::string("PE\0\0", 4)) out.push_back(static_cast<uint8_t>(c));
+    const std::size_t header = out.size();
+    out.resize(header + 20 + 0xE0 + 40 * section_rvas.size(), 0);
+    Put(out, header, 0x14C, 2);
+    Put(out, header + 2, static_cast<uint32_t>(section_rvas.size()), 2);
+    Put(out, header + 16, 0xE0, 2);
+    for (std::size_t i = 0; i < section_rvas.size(); ++i) {
+      Put(out, header + 20 + 0xE0 + 40 * i + 12, section_rvas[i], 4);
+    }
+    const std::size_t table = out.size();
+    std::string strings;
+    uint32_t records = 0;
+    for (const Symbol& symbol : symbols) {
+      const std::size_t at = out.size();
+      out.resize(at + 18 * (1 + symbol.aux), 0);
+      // Auxiliary records that would pass for a function if they were not skipped.
+      for (int aux = 1; aux <= symbol.aux; ++aux) {
+        const std::size_t record = at + 18 * aux;
+        std::copy_n("_bogus", 6, out.begin() + record);
+        Put(out, record + 8, 0x99, 4);
+        Put(out, record + 12, 1, 2);
+        Put(out, record + 14, 0x20, 2);
+        out[record + 16] = 2;
+      }
+      if (symbol.name.size() <= 8) {
+        std::copy(symbol.name.begin(), symbol.name.end(), out.begin() + at);
+      } else {
+        Put(out, at, 0, 4);
+        Put(out, at + 4, 4 + static_cast<uint32_t>(strings.size()) + long_name_offset_shift, 4);
+        strings += symbol.name + '\0';
+      }
+      Put(out, at + 8, symbol.value, 4);
+      Put(out, at + 12, static_cast<uint16_t>(symbol.section), 2);
+      Put(out, at + 14, symbol.type, 2);
+      out[at + 16] = symbol.storage;
+      out[at + 17] = symbol.aux;
+      records += 1 + symbol.aux;
+    }
+    Put(out, header + 8, static_cast<uint32_t>(table), 4);
+    Put(out, header + 12, records, 4);
+    const std::size_t string_table = out.size();
+    out.resize(string_table + 4, 0);
+    Put(out, string_table, 4 + static_cast<uint32_t>(strings.size()), 4);
+    out.insert(out.end(), strings.begin(), strings.end());
+    return out;
+  }
+
+  static void Put(std::vector<uint8_t>& out, std::size_t at, uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) out[at + i] = static_cast<uint8_t>(value >> (8 * i));
+  }
+};
+
+PeFile SampleImage() {
+  PeFile file;
+  file.symbols = {
+      {".file", 0, -2, 0, 103, 2},  // its auxiliary records hold the source file name
+      {"_main", 0x40, 1, 0x20, 2},
+      {"__ZN3vol12_GLOBAL__N_116WriteThroughNullEv", 0x10, 1, 0x20, 3},
+      {".bf", 0x10, 1, 0, 101, 1},
+      {"_data", 0x0, 2, 0, 2},             // not a function
+      {"_imported", 0, 0, 0x20, 2},        // undefined: lives in another image
+      {"_absolute", 0x1234, -1, 0x20, 2},  // absolute value, no section
+      {"_beyond", 0x10, 3, 0x20, 2},       // names a section the file lacks
+      {"_WinMain", 0x20, 2, 0x20, 2},      // exactly eight characters: no terminator
+      {"_label", 0x30, 1, 0x20, 6},        // a label, not a function
+  };
+  return file;
+}
+
+TEST(BugReportCoff, FunctionSymbolsComeSortedWithTheirSectionRvas) {
+  const std::vector<uint8_t> bytes = SampleImage().Build();
+  const std::vector<CoffSymbol> expected = {
+      {0x1010, "__ZN3vol12_GLOBAL__N_116WriteThroughNullEv"},
+      {0x1040, "_main"},
+      {0x8020, "_WinMain"},
+  };
+  EXPECT_EQ(ReadCoffFunctions(bytes), expected);
+}
+
+TEST(BugReportCoff, FilesWithoutATableOrNotPeGiveNothing) {
+  std::vector<uint8_t> no_table = PeFile{}.Build();
+  PeFile::Put(no_table, 0x84 + 8, 0, 4);
+  std::vector<uint8_t> wrong_signature = SampleImage().Build();
+  wrong_signature[0x81] = 'X';
+  std::vector<uint8_t> far_header = SampleImage().Build();
+  PeFile::Put(far_header, 0x3C, 0xFFFFFFF0, 4);
+  std::vector<uint8_t> headers_cut = SampleImage().Build();
+  headers_cut.resize(0x90);
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+  } cases[] = {
+      {"empty", {}},
+      {"MZ only", {'M', 'Z'}},
+      {"no symbol table", no_table},
+      {"wrong PE signature", wrong_signature},
+      {"header beyond the file", far_header},
+      {"headers cut short", headers_cut},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_TRUE(ReadCoffFunctions(c.bytes).empty());
+  }
+}
+
+TEST(BugReportCoff, DamagedTablesGiveWhatCanBeRead) {
+  const std::vector<uint8_t> whole = SampleImage().Build();
+  // Cut inside the record after "_main" (records: .file and its two, then _main).
+  const std::size_t table = whole[0x8C] | whole[0x8D] << 8 | whole[0x8E] << 16;
+  const std::vector<uint8_t> cut(whole.begin(), whole.begin() + table + 18 * 4 + 5);
+  EXPECT_EQ(ReadCoffFunctions(cut), (std::vector<CoffSymbol>{{0x1040, "_main"}}));
+
+  PeFile shifted = SampleImage();
+  shifted.long_name_offset_shift = 0x10000;  // the long name points past the strings
+  const std::vector<CoffSymbol> without_long_name = {{0x1040, "_main"}, {0x8020, "_WinMain"}};
+  EXPECT_EQ(ReadCoffFunctions(shifted.Build()), without_long_name);
+}
+
+TEST(BugReportCoff, FindCoffSymbolTakesTheLastSymbolAtOrBefore) {
+  const std::vector<CoffSymbol> symbols = {{0x1010, "a"}, {0x1040, "b"}, {0x8020, "c"}};
+  const struct {
+    uint32_t rva;
+    const char* name;  // null: none
+  } cases[] = {
+      {0, nullptr},  {0x100F, nullptr}, {0x1010, "a"}, {0x103F, "a"},
+      {0x1040, "b"}, {0x801F, "b"},     {0x8020, "c"}, {0xFFFFFFFF, "c"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rva);
+    const CoffSymbol* found = FindCoffSymbol(symbols, c.rva);
+    if (c.name == nullptr) {
+      EXPECT_EQ(found, nullptr);
+    } else {
+      ASSERT_NE(found, nullptr);
+      EXPECT_EQ(found->name, c.name);
+    }
+  }
+  EXPECT_EQ(FindCoffSymbol({}, 0x1000), nullptr);
 }
 
 }  // namespace
