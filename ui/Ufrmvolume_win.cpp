@@ -70,6 +70,18 @@ MainWindow::~MainWindow() {
   if (frmvolumes == this) frmvolumes = nullptr;
 }
 
+template <typename Handler>
+void MainWindow::RunHandler(Handler&& handler) {
+  struct Depth {
+    MainWindow& window;
+    explicit Depth(MainWindow& w) : window(w) { ++window.handler_depth_; }
+    ~Depth() {
+      if (--window.handler_depth_ == 0) window.properties_links_.clear();
+    }
+  } depth(*this);
+  handler();
+}
+
 bool MainWindow::Create() {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW window_class{};
@@ -202,11 +214,11 @@ void MainWindow::OnSize() {
 void MainWindow::OnShowWindow(bool showing) {
   if (!showing || shown_) return;
   shown_ = true;
-  form_.FormShow();
+  RunHandler([this] { form_.FormShow(); });
 }
 
 void MainWindow::OnCommand(WORD id) {
-  if (InMenu(id)) form_.RunCommand(static_cast<edition::Command>(id));
+  if (InMenu(id)) RunHandler([this, id] { form_.RunCommand(static_cast<edition::Command>(id)); });
 }
 
 void MainWindow::RunMenuCommand(edition::Command command) {
@@ -217,7 +229,7 @@ LRESULT MainWindow::OnNotify(const NMHDR& header) {
   if (header.hwndFrom != list_) return 0;
   switch (header.code) {
     case NM_DBLCLK:
-      form_.lvvolumesDblClick();
+      RunHandler([this] { form_.lvvolumesDblClick(); });
       break;
     case NM_RETURN:
       RunMenuCommand(edition::Command::GetVolumeInformations1);
@@ -255,8 +267,10 @@ LRESULT MainWindow::OnDeviceChange(WPARAM event, LPARAM record) {
   const LRESULT result = DefaultHandling(WM_DEVICECHANGE, event, record);
   // Only these two events carry a device-broadcast record in lParam.
   if (event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE) {
-    form_.WMDeviceChange(static_cast<uint32_t>(event),
-                         reinterpret_cast<const DevBroadcastHeader*>(record));
+    RunHandler([&] {
+      form_.WMDeviceChange(static_cast<uint32_t>(event),
+                           reinterpret_cast<const DevBroadcastHeader*>(record));
+    });
   }
   return result;
 }
@@ -428,7 +442,11 @@ PropertiesView& MainWindow::OpenProperties(const std::wstring& caption) {
   Tfrmproperties* window = Tfrmproperties::Create(hwnd(), caption);
   if (window == nullptr) throw std::runtime_error("The properties window could not be created");
   window->Show();
-  return *window;
+  return properties_links_.emplace_back(window->hwnd());
+}
+
+void MainWindow::PropertiesLink::SetLines(const std::vector<std::wstring>& lines) {
+  if (Tfrmproperties* window = Tfrmproperties::FromHandle(window_)) window->SetLines(lines);
 }
 
 }  // namespace vol

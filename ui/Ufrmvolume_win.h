@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,6 +50,23 @@ class MainWindow : public WindowBase<MainWindow>, public FormView {
  private:
   friend class WindowBase<MainWindow>;
 
+  // A properties window as a handler sees it: reached through its handle, because the
+  // user may close the window while the handler still runs (any message box shown on
+  // the way runs a message loop).
+  class PropertiesLink : public PropertiesView {
+   public:
+    explicit PropertiesLink(HWND window) : window_(window) {}
+    void SetLines(const std::vector<std::wstring>& lines) override;
+
+   private:
+    HWND window_;
+  };
+
+  // Runs a handler of Tfrmvolumes. The links handed out meanwhile live until the
+  // outermost handler has returned.
+  template <typename Handler>
+  void RunHandler(Handler&& handler);
+
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
   void OnNcDestroy();
 
@@ -78,6 +96,8 @@ class MainWindow : public WindowBase<MainWindow>, public FormView {
   UniqueFont font_;
   UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
   bool shown_ = false;
+  std::list<PropertiesLink> properties_links_;
+  int handler_depth_ = 0;
   // A context-menu key already handled on its way down; its release is swallowed.
   WPARAM menu_key_down_ = 0;
 };

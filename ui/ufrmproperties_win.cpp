@@ -34,12 +34,13 @@ Tfrmproperties* Tfrmproperties::Create(HWND owner, const std::wstring& caption) 
   if (!RegisterWindowClass(window_class)) return nullptr;
 
   auto* window = new Tfrmproperties();
-  // On success the window owns the object from here on (see OnNcDestroy).
   if (window->CreateFor(kExStyle, kClassName, caption.c_str(), kStyle, RECT{0, 0, 0, 0}, owner) ==
       nullptr) {
-    delete window;
+    delete window;  // a window that failed in WM_CREATE is gone, but did not own the object
     return nullptr;
   }
+  // From here on the window owns the object (see OnNcDestroy).
+  window->owned_by_window_ = true;
   frmproperties = window;
   return window;
 }
@@ -48,7 +49,9 @@ Tfrmproperties::~Tfrmproperties() {
   if (frmproperties == this) frmproperties = nullptr;
 }
 
-void Tfrmproperties::OnNcDestroy() { delete this; }
+void Tfrmproperties::OnNcDestroy() {
+  if (owned_by_window_) delete this;
+}
 
 LRESULT Tfrmproperties::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {

@@ -47,6 +47,7 @@ class Tfrmproperties : public WindowBase<Tfrmproperties>, public PropertiesView 
   static LRESULT CALLBACK MemoProc(HWND memo, UINT message, WPARAM wparam, LPARAM lparam,
                                    UINT_PTR id, DWORD_PTR self);
 
+  bool owned_by_window_ = false;
   HWND group_box_ = nullptr;
   HWND memo_ = nullptr;
   UniqueFont font_;

@@ -22,6 +22,20 @@ class WindowBase {
 
   HWND hwnd() const { return hwnd_; }
 
+  // The object behind a window of this process and of Derived's class; null for any
+  // other window, and once the window is gone.
+  static Derived* FromHandle(HWND window) {
+    DWORD process = 0;
+    if (window == nullptr || !GetWindowThreadProcessId(window, &process) ||
+        process != GetCurrentProcessId()) {
+      return nullptr;
+    }
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (lstrcmpW(name, Derived::kClassName) != 0) return nullptr;
+    return reinterpret_cast<Derived*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  }
+
  protected:
   ~WindowBase() = default;
 

@@ -196,5 +196,24 @@ TEST_F(PropertiesWindowTest, SetLinesJoinsLinesWithLineBreaks) {
   EXPECT_FALSE(IsWindow(handle));
 }
 
+TEST_F(PropertiesWindowTest, AWindowClosedBeforeItsReportArrivesIsLeftAlone) {
+  PropertiesView& first = window->OpenProperties(L"first");
+  PropertiesView& second = window->OpenProperties(L"second");
+  const auto windows = ThreadWindows(L"Tfrmproperties");
+  ASSERT_EQ(windows.size(), 2u);
+  HWND closed = FindWindowW(L"Tfrmproperties", L"first");
+  ASSERT_NE(closed, nullptr);
+  SendMessageW(closed, WM_CLOSE, 0, 0);
+  ASSERT_FALSE(IsWindow(closed));
+
+  first.SetLines({L"too late"});  // must not reach the freed window
+  second.SetLines({L"in time"});
+  HWND open = FindWindowW(L"Tfrmproperties", L"second");
+  ASSERT_NE(open, nullptr);
+  EXPECT_EQ(WindowText(MemoOf(open)), L"in time");
+  EXPECT_EQ(Tfrmproperties::FromHandle(main()), nullptr) << "not a properties window";
+  EXPECT_EQ(Tfrmproperties::FromHandle(closed), nullptr);
+}
+
 }  // namespace
 }  // namespace vol::ui_test
