@@ -3,10 +3,45 @@
 
 #include <windows.h>
 
+#include <string>
+
+#include "crash/bug_report.h"
+
 namespace vol::crash_detail {
+
+// The caption of the reporter's boxes: the program's name, as the toolkit's own
+// message dialogs show it.
+inline constexpr wchar_t kCaption[] = L"volumes";
 
 // Reports a structured exception that no handler inside a guarded call took; runs in
 // the faulting thread, outside the exception dispatcher, with the faulting stack intact.
 void ReportStructuredError(const EXCEPTION_POINTERS& pointers);
+
+// The report on the process as it stands. fault_context: the registers of the
+// current thread at the error; null to walk the current thread from the caller.
+crash::BugReport GatherBugReport(const std::wstring& error, const CONTEXT* fault_context);
+
+// The full path of the running executable; empty when the system does not say.
+std::wstring ExecutablePath();
+
+// Hands the report to the system's mail interface (Simple MAPI), or says why it cannot.
+void SendBugReport(HWND owner, const std::wstring& report);
+
+// Tests point the mail interface at a library that does not exist, to see the program
+// without one. Null: the system's mapi32.dll.
+void SetMailLibraryForTests(const wchar_t* library);
+
+// What the user chose in the exception box.
+enum class BoxChoice { kContinue = 1, kRestart, kClose };
+
+// The full edition's exception box: the headline, the message and the five buttons.
+// Modal to owner; "send bug report" and "show bug report" keep it open.
+BoxChoice ShowExceptionBox(HWND owner, const std::wstring& message, const std::wstring& report);
+
+// Tells the open exception box that one more error came in while it was shown.
+void NoteFurtherError();
+
+// The modal window with the report as read-only, selectable text.
+void ShowBugReportWindow(HWND owner, const std::wstring& report);
 
 }  // namespace vol::crash_detail

@@ -1,0 +1,513 @@
+// Gathers the bug report: the loaded modules (Toolhelp32, file versions), the stacks of
+// all threads of the process (dbghelp's StackWalk64, loaded at run time, or a walk of
+// the frame-pointer chain where dbghelp is missing) and the symbol names dbghelp knows.
+//
+// Every stage runs under IgnoreStructuredErrors and catches C++ exceptions: what a
+// failing stage gathered before it failed stays in the report, with a note saying so.
+#include <windows.h>
+// windows.h first: these need its types.
+#include <dbghelp.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <map>
+#include <memory>
+#include <new>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "crash/bug_report.h"
+#include "crash/coff_symbols.h"
+#include "crash/crash_win.h"
+#include "crash/structured_guard_win.h"
+
+namespace vol::crash_detail {
+namespace {
+
+using crash::BugReport;
+using crash::CoffSymbol;
+using crash::ModuleInfo;
+using crash::StackFrame;
+using crash::ThreadStack;
+
+constexpr int kPointerBits = sizeof(void*) * 8;
+constexpr std::size_t kMaxFrames = 128;
+// How much of a suspended thread's stack is copied while it stands still.
+constexpr std::size_t kStackCopyLimit = 512 * 1024;
+
+struct KernelHandleCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using KernelHandle = std::unique_ptr<void, KernelHandleCloser>;
+
+struct LibraryFreer {
+  void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+using Library = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryFreer>;
+
+struct ViewUnmapper {
+  void operator()(const void* view) const { UnmapViewOfFile(view); }
+};
+using MappedView = std::unique_ptr<const void, ViewUnmapper>;
+
+// Toolhelp answers INVALID_HANDLE_VALUE, not null, when it fails.
+KernelHandle Snapshot(DWORD what) {
+  HANDLE handle = CreateToolhelp32Snapshot(what, GetCurrentProcessId());
+  return KernelHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
+}
+
+std::wstring ErrorText(const wchar_t* what, DWORD code) {
+  return std::wstring(what) + L" failed (error " + std::to_wstring(code) + L")";
+}
+
+void AddProblem(std::wstring& problems, const std::wstring& problem) {
+  if (!problems.empty()) problems += L"; ";
+  problems += problem;
+}
+
+// Runs one stage of the gathering; false, with the problem noted, when it failed.
+template <typename Fn>
+bool Stage(std::wstring& problems, const wchar_t* what, Fn&& fn) {
+  try {
+    if (IgnoreStructuredErrors(fn)) return true;
+    AddProblem(problems, std::wstring(what) + L" ended in a structured exception");
+  } catch (const std::bad_alloc&) {
+    AddProblem(problems, std::wstring(what) + L" ran out of memory");
+  } catch (...) {
+    AddProblem(problems, std::wstring(what) + L" failed");
+  }
+  return false;
+}
+
+std::wstring FileVersion(const std::wstring& path) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  if (size == 0) return {};
+  std::vector<BYTE> data(size);
+  if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data())) return {};
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) ||
+      info == nullptr || length < sizeof(VS_FIXEDFILEINFO)) {
+    return {};
+  }
+  return std::to_wstring(HIWORD(info->dwFileVersionMS)) + L"." +
+         std::to_wstring(LOWORD(info->dwFileVersionMS)) + L"." +
+         std::to_wstring(HIWORD(info->dwFileVersionLS)) + L"." +
+         std::to_wstring(LOWORD(info->dwFileVersionLS));
+}
+
+void GatherModules(BugReport& report) {
+  const KernelHandle snapshot = Snapshot(TH32CS_SNAPMODULE);
+  if (!snapshot) {
+    AddProblem(report.problem,
+               ErrorText(L"the module list: CreateToolhelp32Snapshot", GetLastError()));
+    return;
+  }
+  MODULEENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Module32FirstW(snapshot.get(), &entry); more;
+       more = Module32NextW(snapshot.get(), &entry)) {
+    ModuleInfo module;
+    module.name = entry.szModule;
+    module.path = entry.szExePath;
+    module.base = reinterpret_cast<uintptr_t>(entry.modBaseAddr);
+    module.size = entry.modBaseSize;
+    report.modules.push_back(std::move(module));
+  }
+  // Versions come second: reading them may fail for one file without losing the list.
+  for (auto& module : report.modules) {
+    Stage(report.problem, L"reading a file version",
+          [&] { module.version = FileVersion(module.path); });
+  }
+}
+
+// ------------------------------------------------------------------ dbghelp
+
+class DbgHelp {
+ public:
+  // The modules come from the report's own list: letting dbghelp find them itself
+  // ("invading" the process) takes seconds under Wine.
+  explicit DbgHelp(const std::vector<ModuleInfo>& modules)
+      : library_(LoadLibraryW(L"dbghelp.dll")) {
+    if (!library_) return;
+    Resolve(initialize_, "SymInitializeW");
+    Resolve(cleanup_, "SymCleanup");
+    Resolve(set_options_, "SymSetOptions");
+    Resolve(stack_walk_, "StackWalk64");
+    Resolve(function_table_, "SymFunctionTableAccess64");
+    Resolve(module_base_, "SymGetModuleBase64");
+    Resolve(from_address_, "SymFromAddr");
+    Resolve(load_module_, "SymLoadModuleExW");
+    if (!initialize_ || !cleanup_ || !set_options_ || !stack_walk_ || !function_table_ ||
+        !module_base_ || !load_module_) {
+      return;
+    }
+    set_options_(SYMOPT_DEFERRED_LOADS | SYMOPT_FAIL_CRITICAL_ERRORS | SYMOPT_NO_PROMPTS);
+    initialized_ = initialize_(GetCurrentProcess(), nullptr, FALSE) != FALSE;
+    if (!initialized_) return;
+    for (const ModuleInfo& module : modules) {
+      load_module_(GetCurrentProcess(), nullptr, module.path.c_str(), module.name.c_str(),
+                   module.base, static_cast<DWORD>(module.size), nullptr, 0);
+    }
+  }
+  DbgHelp(const DbgHelp&) = delete;
+  DbgHelp& operator=(const DbgHelp&) = delete;
+  ~DbgHelp() {
+    if (initialized_) cleanup_(GetCurrentProcess());
+  }
+
+  bool usable() const { return initialized_; }
+
+  // Walks from context (changed on the way) and appends the frames.
+  void Walk(HANDLE thread, CONTEXT context, PREAD_PROCESS_MEMORY_ROUTINE64 read,
+            std::vector<uint64_t>& addresses) const {
+    STACKFRAME64 frame{};
+#if defined(__x86_64__)
+    constexpr DWORD kMachine = IMAGE_FILE_MACHINE_AMD64;
+    frame.AddrPC.Offset = context.Rip;
+    frame.AddrFrame.Offset = context.Rbp;
+    frame.AddrStack.Offset = context.Rsp;
+#else
+    constexpr DWORD kMachine = IMAGE_FILE_MACHINE_I386;
+    frame.AddrPC.Offset = context.Eip;
+    frame.AddrFrame.Offset = context.Ebp;
+    frame.AddrStack.Offset = context.Esp;
+#endif
+    frame.AddrPC.Mode = frame.AddrFrame.Mode = frame.AddrStack.Mode = AddrModeFlat;
+    while (addresses.size() < kMaxFrames &&
+           stack_walk_(kMachine, GetCurrentProcess(), thread, &frame, &context, read,
+                       function_table_, module_base_, nullptr)) {
+      if (frame.AddrPC.Offset == 0) break;
+      addresses.push_back(frame.AddrPC.Offset);
+    }
+  }
+
+  // The symbol at address and how far address lies beyond it; false when unknown.
+  bool Symbol(uint64_t address, std::wstring& name, uint64_t& displacement) const {
+    if (!from_address_) return false;
+    alignas(SYMBOL_INFO) char buffer[sizeof(SYMBOL_INFO) + MAX_SYM_NAME] = {};
+    auto* symbol = reinterpret_cast<SYMBOL_INFO*>(buffer);
+    symbol->SizeOfStruct = sizeof(SYMBOL_INFO);
+    symbol->MaxNameLen = MAX_SYM_NAME;
+    DWORD64 offset = 0;
+    if (!from_address_(GetCurrentProcess(), address, &offset, symbol)) return false;
+    const std::size_t length = strnlen(symbol->Name, MAX_SYM_NAME);
+    name = crash::ReadableSymbol(std::string_view(symbol->Name, length));
+    displacement = offset;
+    return !name.empty();
+  }
+
+ private:
+  template <typename F>
+  void Resolve(F& function, const char* name) {
+    function = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(library_.get(), name)));
+  }
+
+  Library library_;
+  decltype(&SymInitializeW) initialize_ = nullptr;
+  decltype(&SymCleanup) cleanup_ = nullptr;
+  decltype(&SymSetOptions) set_options_ = nullptr;
+  decltype(&StackWalk64) stack_walk_ = nullptr;
+  decltype(&SymFunctionTableAccess64) function_table_ = nullptr;
+  decltype(&SymGetModuleBase64) module_base_ = nullptr;
+  decltype(&SymFromAddr) from_address_ = nullptr;
+  decltype(&SymLoadModuleExW) load_module_ = nullptr;
+  bool initialized_ = false;
+};
+
+// ------------------------------------------------------------------ stacks
+
+// A suspended thread's stack, copied while it stood still; the walk reads from here,
+// because the thread runs on (and changes its stack) while it is being walked.
+struct StackCopy {
+  uint64_t low = 0;
+  std::vector<BYTE> bytes;
+  std::size_t used = 0;
+};
+thread_local const StackCopy* walked_stack = nullptr;
+
+BOOL CALLBACK ReadMemory(HANDLE process, DWORD64 address, PVOID buffer, DWORD size, LPDWORD read) {
+  *read = 0;
+  const StackCopy* copy = walked_stack;
+  if (copy != nullptr && address >= copy->low && address - copy->low <= copy->used &&
+      size <= copy->used - (address - copy->low)) {
+    std::memcpy(buffer, copy->bytes.data() + (address - copy->low), size);
+    *read = size;
+    return TRUE;
+  }
+  if (address > UINTPTR_MAX) return FALSE;
+  SIZE_T done = 0;
+  const BOOL ok =
+      ReadProcessMemory(process, reinterpret_cast<LPCVOID>(address), buffer, size, &done);
+  *read = static_cast<DWORD>(done);
+  return ok;
+}
+
+// Where dbghelp is missing: follow the chain of saved frame pointers.
+void WalkFramePointers(const CONTEXT& context, std::vector<uint64_t>& addresses) {
+#if defined(__x86_64__)
+  uint64_t pc = context.Rip, frame = context.Rbp;
+#else
+  uint64_t pc = context.Eip, frame = context.Ebp;
+#endif
+  addresses.push_back(pc);
+  while (addresses.size() < kMaxFrames && frame != 0 && frame % sizeof(void*) == 0) {
+    uintptr_t link[2] = {};
+    DWORD read = 0;
+    if (!ReadMemory(GetCurrentProcess(), frame, link, sizeof link, &read)) break;
+    if (link[1] == 0 || link[0] <= frame) break;
+    addresses.push_back(link[1]);
+    frame = link[0];
+  }
+}
+
+void Walk(const DbgHelp& dbghelp, HANDLE thread, const CONTEXT& context,
+          std::vector<uint64_t>& addresses) {
+  if (dbghelp.usable()) {
+    dbghelp.Walk(thread, context, &ReadMemory, addresses);
+  } else {
+    WalkFramePointers(context, addresses);
+  }
+}
+
+uint64_t StackPointer(const CONTEXT& context) {
+#if defined(__x86_64__)
+  return context.Rsp;
+#else
+  return context.Esp;
+#endif
+}
+
+// Stops thread just long enough to take its registers and a copy of its stack. Only
+// system calls run meanwhile: the stopped thread may hold any lock of the process.
+bool CaptureSuspended(HANDLE thread, CONTEXT& context, StackCopy& copy, std::wstring& problem) {
+  if (SuspendThread(thread) == static_cast<DWORD>(-1)) {
+    problem = ErrorText(L"SuspendThread", GetLastError());
+    return false;
+  }
+  bool captured = false;
+  IgnoreStructuredErrors([&] {
+    context.ContextFlags = CONTEXT_FULL;
+    if (!GetThreadContext(thread, &context)) {
+      problem = ErrorText(L"GetThreadContext", GetLastError());
+      return;
+    }
+    captured = true;
+    MEMORY_BASIC_INFORMATION region{};
+    const uint64_t sp = StackPointer(context);
+    if (VirtualQuery(reinterpret_cast<LPCVOID>(sp), &region, sizeof region) == 0) return;
+    const uint64_t top = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
+    const std::size_t wanted =
+        static_cast<std::size_t>(std::min<uint64_t>(top > sp ? top - sp : 0, copy.bytes.size()));
+    SIZE_T done = 0;
+    if (ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<LPCVOID>(sp), copy.bytes.data(),
+                          wanted, &done)) {
+      copy.low = sp;
+      copy.used = done;
+    }
+  });
+  ResumeThread(thread);
+  return captured;
+}
+
+DWORD MainThreadId(const std::vector<DWORD>& ids) {
+  DWORD main = ids.empty() ? 0 : ids.front();
+  ULONGLONG earliest = ~0ULL;
+  for (DWORD id : ids) {
+    KernelHandle thread(OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, id));
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!thread || !GetThreadTimes(thread.get(), &created, &exited, &kernel, &user)) continue;
+    const ULONGLONG when = (ULONGLONG{created.dwHighDateTime} << 32) | created.dwLowDateTime;
+    if (when < earliest) {
+      earliest = when;
+      main = id;
+    }
+  }
+  return main;
+}
+
+std::vector<DWORD> ThreadIds(std::wstring& problem) {
+  std::vector<DWORD> ids;
+  const KernelHandle snapshot = Snapshot(TH32CS_SNAPTHREAD);
+  if (!snapshot) {
+    problem = ErrorText(L"the thread list: CreateToolhelp32Snapshot", GetLastError());
+    return ids;
+  }
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot.get(), &entry); more;
+       more = Thread32Next(snapshot.get(), &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.push_back(entry.th32ThreadID);
+  }
+  return ids;
+}
+
+// The COFF function symbols of a module's file, read once per report.
+class CoffSymbolCache {
+ public:
+  const std::vector<CoffSymbol>& Of(const ModuleInfo& module) {
+    auto [entry, added] = files_.try_emplace(module.path);
+    if (added) {
+      IgnoreStructuredErrors([&] { entry->second = Read(module.path); });
+    }
+    return entry->second;
+  }
+
+ private:
+  static std::vector<CoffSymbol> Read(const std::wstring& path) {
+    HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) return {};
+    const KernelHandle file(opened);
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 ||
+        static_cast<uint64_t>(size.QuadPart) > SIZE_MAX) {
+      return {};
+    }
+    const KernelHandle mapping(
+        CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    if (!mapping) return {};
+    const MappedView view(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
+    if (!view) return {};
+    return crash::ReadCoffFunctions(
+        {static_cast<const uint8_t*>(view.get()), static_cast<std::size_t>(size.QuadPart)});
+  }
+
+  std::map<std::wstring, std::vector<CoffSymbol>> files_;
+};
+
+void Describe(const DbgHelp& dbghelp, const std::vector<ModuleInfo>& modules, CoffSymbolCache& coff,
+              const std::vector<uint64_t>& addresses, ThreadStack& thread) {
+  for (uint64_t address : addresses) {
+    StackFrame frame;
+    frame.address = address;
+    if (const ModuleInfo* module = crash::FindModule(modules, frame.address)) {
+      frame.module = module->name;
+      frame.offset = frame.address - module->base;
+    }
+    thread.frames.push_back(frame);
+  }
+  // Return addresses point behind their call, which may be a function's last
+  // instruction: their symbol is looked up one byte earlier.
+  for (std::size_t i = 0; i < thread.frames.size(); ++i) {
+    StackFrame& frame = thread.frames[i];
+    const uint64_t lookup = i == 0 ? frame.address : frame.address - 1;
+    const ModuleInfo* module = crash::FindModule(modules, lookup);
+    const CoffSymbol* symbol = module != nullptr
+                                   ? crash::FindCoffSymbol(coff.Of(*module), lookup - module->base)
+                                   : nullptr;
+    std::wstring name;
+    uint64_t displacement = 0;
+    if (symbol != nullptr) {
+      frame.symbol = crash::ReadableSymbol(symbol->name);
+      frame.symbol_offset = frame.address - module->base - symbol->rva;
+    } else if (dbghelp.Symbol(lookup, name, displacement)) {
+      frame.symbol = std::move(name);
+      frame.symbol_offset = displacement + (frame.address - lookup);
+    }
+  }
+}
+
+void GatherThreads(BugReport& report, const CONTEXT* fault_context) {
+  std::wstring list_problem;
+  const std::vector<DWORD> ids = ThreadIds(list_problem);
+  if (!list_problem.empty()) AddProblem(report.problem, list_problem);
+  const DWORD main_id = MainThreadId(ids);
+  const DWORD self = GetCurrentThreadId();
+
+  DbgHelp dbghelp(report.modules);
+  if (!dbghelp.usable()) {
+    AddProblem(report.problem, L"dbghelp.dll is not usable: frame-pointer walk, no symbols");
+  }
+
+  // The current thread first: its stack is the error's.
+  ThreadStack current;
+  current.id = self;
+  current.main = self == main_id;
+  current.faulting = true;
+  CONTEXT context{};
+  if (fault_context != nullptr) {
+    context = *fault_context;
+  } else {
+    RtlCaptureContext(&context);
+  }
+  std::vector<uint64_t> addresses;
+  Stage(current.problem, L"the stack walk",
+        [&] { Walk(dbghelp, GetCurrentThread(), context, addresses); });
+  CoffSymbolCache coff;
+  Stage(current.problem, L"the symbol lookup",
+        [&] { Describe(dbghelp, report.modules, coff, addresses, current); });
+  report.threads.push_back(std::move(current));
+
+  StackCopy copy;
+  copy.bytes.resize(kStackCopyLimit);
+  for (DWORD id : ids) {
+    if (id == self) continue;
+    ThreadStack thread;
+    thread.id = id;
+    thread.main = id == main_id;
+    KernelHandle handle(OpenThread(
+        THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE, id));
+    if (!handle) {
+      thread.problem = ErrorText(L"OpenThread", GetLastError());
+    } else {
+      CONTEXT suspended{};
+      copy.used = 0;
+      if (CaptureSuspended(handle.get(), suspended, copy, thread.problem)) {
+        std::vector<uint64_t> frames;
+        walked_stack = &copy;
+        Stage(thread.problem, L"the stack walk",
+              [&] { Walk(dbghelp, handle.get(), suspended, frames); });
+        walked_stack = nullptr;
+        Stage(thread.problem, L"the symbol lookup",
+              [&] { Describe(dbghelp, report.modules, coff, frames, thread); });
+      }
+    }
+    report.threads.push_back(std::move(thread));
+  }
+}
+
+std::wstring NowText() {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  wchar_t text[32] = {};
+  std::swprintf(text, 32, L"%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay,
+                now.wHour, now.wMinute, now.wSecond);
+  return text;
+}
+
+}  // namespace
+
+std::wstring ExecutablePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+crash::BugReport GatherBugReport(const std::wstring& error, const CONTEXT* fault_context) {
+  BugReport report;
+  report.error = error;
+  report.pointer_bits = kPointerBits;
+  report.process_id = GetCurrentProcessId();
+  Stage(report.problem, L"the program's name", [&] {
+    report.date_time = NowText();
+    report.executable = ExecutablePath();
+  });
+  Stage(report.problem, L"the module list", [&] { GatherModules(report); });
+  Stage(report.problem, L"the thread list", [&] { GatherThreads(report, fault_context); });
+  return report;
+}
+
+}  // namespace vol::crash_detail

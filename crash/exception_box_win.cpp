@@ -1,0 +1,307 @@
+// The exception box and the bug-report window: modal dialogs built in code from
+// in-memory templates, so that the reporter needs no resources of the program.
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "crash/crash_win.h"
+
+namespace vol::crash_detail {
+namespace {
+
+// A DLGTEMPLATE and its items, laid out as DialogBoxIndirectParam reads them.
+class DialogTemplate {
+ public:
+  DialogTemplate(DWORD style, short width, short height, std::wstring_view title) {
+    Dword(style | DS_SETFONT);
+    Dword(0);
+    count_index_ = words_.size();
+    Word(0);
+    for (short value : {short{0}, short{0}, width, height}) Word(static_cast<WORD>(value));
+    Word(0);  // no menu
+    Word(0);  // the standard dialog class
+    String(title);
+    Word(8);
+    String(L"MS Shell Dlg");
+  }
+
+  enum Class : WORD { kButton = 0x80, kEdit = 0x81, kStatic = 0x82 };
+
+  void Add(Class control_class, DWORD style, short x, short y, short width, short height, WORD id,
+           std::wstring_view text) {
+    if (words_.size() % 2 != 0) Word(0);  // items start on DWORD boundaries
+    Dword(style | WS_CHILD | WS_VISIBLE);
+    Dword(0);
+    for (short value : {x, y, width, height}) Word(static_cast<WORD>(value));
+    Word(id);
+    Word(0xFFFF);
+    Word(control_class);
+    String(text);
+    Word(0);  // no creation data
+    ++words_[count_index_];
+  }
+
+  const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_.data()); }
+
+ private:
+  void Word(WORD value) { words_.push_back(value); }
+  void Dword(DWORD value) {
+    Word(LOWORD(value));
+    Word(HIWORD(value));
+  }
+  void String(std::wstring_view text) {
+    for (wchar_t c : text) Word(static_cast<WORD>(c));
+    Word(0);
+  }
+
+  std::vector<WORD> words_;
+  std::size_t count_index_ = 0;
+};
+
+// ------------------------------------------------------------------ exception box
+
+enum BoxControl : WORD {
+  kIconId = 99,
+  kTextId = 100,
+  kSendId = 101,
+  kShowId = 102,
+  kContinueId = 103,
+  kRestartId = 104,
+  kCloseId = 105,
+  kNoteId = 106,
+};
+
+struct BoxButton {
+  WORD id;
+  std::wstring_view caption;
+};
+constexpr BoxButton kBoxButtons[] = {
+    {kSendId, L"send bug report"},          {kShowId, L"show bug report"},
+    {kContinueId, L"continue application"}, {kRestartId, L"restart application"},
+    {kCloseId, L"close application"},
+};
+
+constexpr std::wstring_view kHeadline = L"An error occurred in the application.";
+
+struct BoxState {
+  std::wstring text;
+  const std::wstring* report = nullptr;
+  HWND window = nullptr;
+  int further_errors = 0;
+};
+BoxState* open_box = nullptr;
+
+RECT ChildRect(HWND dialog, int id) {
+  RECT rect{};
+  HWND child = GetDlgItem(dialog, id);
+  GetWindowRect(child, &rect);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+void MoveChild(HWND dialog, int id, int dy, int grow) {
+  const RECT rect = ChildRect(dialog, id);
+  MoveWindow(GetDlgItem(dialog, id), rect.left, rect.top + dy, rect.right - rect.left,
+             rect.bottom - rect.top + grow, TRUE);
+}
+
+// A long message makes the text taller, up to half the screen; the full text is in
+// the report either way.
+void FitText(HWND dialog, const std::wstring& text) {
+  HWND label = GetDlgItem(dialog, kTextId);
+  const RECT rect = ChildRect(dialog, kTextId);
+  HDC dc = GetDC(label);
+  if (dc == nullptr) return;
+  const HGDIOBJ old_font =
+      SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(dialog, WM_GETFONT, 0, 0)));
+  RECT needed{0, 0, rect.right - rect.left, 0};
+  DrawTextW(dc, text.c_str(), -1, &needed,
+            DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
+  SelectObject(dc, old_font);
+  ReleaseDC(label, dc);
+  const int limit = GetSystemMetrics(SM_CYSCREEN) / 2;
+  const int grow = std::min<int>(needed.bottom, limit) - (rect.bottom - rect.top);
+  if (grow <= 0) return;
+  MoveChild(dialog, kTextId, 0, grow);
+  MoveChild(dialog, kNoteId, grow, 0);
+  RECT window{};
+  GetWindowRect(dialog, &window);
+  SetWindowPos(dialog, nullptr, window.left, window.top - grow / 2, window.right - window.left,
+               window.bottom - window.top + grow, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+INT_PTR CALLBACK BoxProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* state = reinterpret_cast<BoxState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+  switch (message) {
+    case WM_INITDIALOG: {
+      state = reinterpret_cast<BoxState*>(lparam);
+      SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+      state->window = dialog;
+      SendDlgItemMessageW(dialog, kIconId, STM_SETICON,
+                          reinterpret_cast<WPARAM>(LoadIconW(nullptr, IDI_ERROR)), 0);
+      SetDlgItemTextW(dialog, kTextId, state->text.c_str());
+      FitText(dialog, state->text);
+      SetFocus(GetDlgItem(dialog, kContinueId));
+      return FALSE;
+    }
+    case WM_COMMAND:
+      if (HIWORD(wparam) != BN_CLICKED || state == nullptr) return FALSE;
+      switch (LOWORD(wparam)) {
+        case kSendId:
+          SendBugReport(dialog, *state->report);
+          return TRUE;
+        case kShowId:
+          ShowBugReportWindow(dialog, *state->report);
+          return TRUE;
+        case kContinueId:
+        case IDCANCEL:
+          EndDialog(dialog, static_cast<INT_PTR>(BoxChoice::kContinue));
+          return TRUE;
+        case kRestartId:
+          EndDialog(dialog, static_cast<INT_PTR>(BoxChoice::kRestart));
+          return TRUE;
+        case kCloseId:
+          EndDialog(dialog, static_cast<INT_PTR>(BoxChoice::kClose));
+          return TRUE;
+      }
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+// ------------------------------------------------------------------ report window
+
+constexpr WORD kReportId = 200;
+
+struct ReportState {
+  const std::wstring* report = nullptr;
+  HFONT font = nullptr;
+  SIZE minimum{};
+};
+
+struct FontDeleter {
+  void operator()(HFONT font) const { DeleteObject(font); }
+};
+
+void LayOutReport(HWND dialog) {
+  RECT client{};
+  GetClientRect(dialog, &client);
+  RECT units{7, 7, 50, 14};  // margin, margin, button width, button height
+  MapDialogRect(dialog, &units);
+  const int margin = units.left, button_width = units.right, button_height = units.bottom;
+  const int edit_bottom = client.bottom - 2 * margin - button_height;
+  MoveWindow(GetDlgItem(dialog, kReportId), margin, margin, client.right - 2 * margin,
+             std::max<int>(edit_bottom - margin, 0), TRUE);
+  MoveWindow(GetDlgItem(dialog, IDCANCEL), client.right - margin - button_width,
+             client.bottom - margin - button_height, button_width, button_height, TRUE);
+}
+
+INT_PTR CALLBACK ReportProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* state = reinterpret_cast<ReportState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+  switch (message) {
+    case WM_INITDIALOG: {
+      state = reinterpret_cast<ReportState*>(lparam);
+      SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+      HWND edit = GetDlgItem(dialog, kReportId);
+      if (state->font != nullptr)
+        SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), FALSE);
+      SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);
+      SetWindowTextW(edit, state->report->c_str());
+      RECT window{};
+      GetWindowRect(dialog, &window);
+      state->minimum = {(window.right - window.left) / 2, (window.bottom - window.top) / 2};
+      LayOutReport(dialog);
+      SetFocus(edit);
+      SendMessageW(edit, EM_SETSEL, 0, 0);
+      return FALSE;
+    }
+    case WM_SIZE:
+      LayOutReport(dialog);
+      return TRUE;
+    case WM_GETMINMAXINFO:
+      if (state != nullptr) {
+        reinterpret_cast<MINMAXINFO*>(lparam)->ptMinTrackSize = {state->minimum.cx,
+                                                                 state->minimum.cy};
+      }
+      return TRUE;
+    case WM_COMMAND:
+      if (LOWORD(wparam) == IDCANCEL || LOWORD(wparam) == IDOK) {
+        EndDialog(dialog, 0);
+        return TRUE;
+      }
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+BoxChoice ShowExceptionBox(HWND owner, const std::wstring& message, const std::wstring& report) {
+  DialogTemplate box(
+      WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_SETFOREGROUND, 330, 98,
+      kCaption);
+  box.Add(DialogTemplate::kStatic, SS_ICON, 7, 7, 21, 20, kIconId, L"");
+  box.Add(DialogTemplate::kStatic, SS_LEFT | SS_NOPREFIX, 35, 9, 190, 68, kTextId, L"");
+  box.Add(DialogTemplate::kStatic, SS_LEFT | SS_NOPREFIX, 35, 80, 190, 10, kNoteId, L"");
+  short top = 7;
+  for (const BoxButton& button : kBoxButtons) {
+    const DWORD style = WS_TABSTOP | (button.id == kContinueId ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+    box.Add(DialogTemplate::kButton, style, 233, top, 90, 14, button.id, button.caption);
+    top = static_cast<short>(top + 17);
+  }
+
+  BoxState state;
+  state.text = std::wstring(kHeadline) + L"\r\n" + message;
+  state.report = &report;
+  BoxState* const enclosing = open_box;
+  open_box = &state;
+  const INT_PTR choice = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), box.get(), owner,
+                                                 &BoxProc, reinterpret_cast<LPARAM>(&state));
+  open_box = enclosing;
+  if (choice == static_cast<INT_PTR>(BoxChoice::kRestart)) return BoxChoice::kRestart;
+  if (choice == static_cast<INT_PTR>(BoxChoice::kClose)) return BoxChoice::kClose;
+  return BoxChoice::kContinue;
+}
+
+void NoteFurtherError() {
+  if (open_box == nullptr || open_box->window == nullptr) return;
+  ++open_box->further_errors;
+  const std::wstring note =
+      open_box->further_errors == 1
+          ? std::wstring(L"1 further error occurred meanwhile.")
+          : std::to_wstring(open_box->further_errors) + L" further errors occurred meanwhile.";
+  SetDlgItemTextW(open_box->window, kNoteId, note.c_str());
+}
+
+void ShowBugReportWindow(HWND owner, const std::wstring& report) {
+  DialogTemplate window(
+      WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | DS_MODALFRAME | DS_CENTER, 420, 260,
+      L"bug report");
+  window.Add(DialogTemplate::kEdit,
+             WS_BORDER | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY |
+                 ES_AUTOVSCROLL | ES_AUTOHSCROLL,
+             7, 7, 406, 225, kReportId, L"");
+  window.Add(DialogTemplate::kButton, WS_TABSTOP | BS_DEFPUSHBUTTON, 363, 239, 50, 14, IDCANCEL,
+             L"close");
+
+  // A fixed-pitch font keeps the columns of frames and modules aligned.
+  HDC screen = GetDC(nullptr);
+  const int height = -MulDiv(9, screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96, 72);
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  const std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter> font(CreateFontW(
+      height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, L"Courier New"));
+  ReportState state;
+  state.report = &report;
+  state.font = font.get();
+  DialogBoxIndirectParamW(GetModuleHandleW(nullptr), window.get(), owner, &ReportProc,
+                          reinterpret_cast<LPARAM>(&state));
+}
+
+}  // namespace vol::crash_detail
