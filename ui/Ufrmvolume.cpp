@@ -144,8 +144,8 @@ bool KeepsDriveType(uint32_t type) {
   }
 }
 
-// The file name of a path, without its folder.
-std::wstring_view FileNameOf(std::wstring_view path) {
+// The file name of a path, without its folder. Only the reduced edition asks for it.
+[[maybe_unused]] std::wstring_view FileNameOf(std::wstring_view path) {
   const std::size_t cut = path.find_last_of(L"\\/:");
   return cut == std::wstring_view::npos ? path : path.substr(cut + 1);
 }
