@@ -145,16 +145,27 @@ const ModuleInfo* FindModule(const std::vector<ModuleInfo>& modules, uint64_t ad
   return nullptr;
 }
 
-std::wstring ReadableSymbol(std::string_view raw) {
+std::wstring ReadableSymbol(std::string_view raw, bool i386_decorated) {
   std::string name(raw);
-  if (name.starts_with("__Z")) name.erase(0, 1);
+  if (i386_decorated) {
+    // "@16" ends a stdcall name, or stands before GCC's clone suffix (".cold").
+    const std::size_t at = name.rfind('@');
+    if (at != std::string::npos && at > 0) {
+      std::size_t end = at + 1;
+      while (end < name.size() && name[end] >= '0' && name[end] <= '9') ++end;
+      if (end > at + 1 && (end == name.size() || name[end] == '.')) name.erase(at, end - at);
+    }
+    if (name.starts_with("__Z")) {
+      name.erase(0, 1);
+    } else if (!name.starts_with("_Z") && (name.starts_with('_') || name.starts_with('@'))) {
+      name.erase(0, 1);
+    }
+  }
   if (name.starts_with("_Z")) {
     int status = 0;
     std::unique_ptr<char, decltype(&std::free)> demangled(
         abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status), &std::free);
     if (status == 0 && demangled) name = demangled.get();
-  } else {
-    name = raw;
   }
   return std::wstring(name.begin(), name.end());
 }

@@ -56,8 +56,10 @@ std::wstring AddressText(uint64_t address, int pointer_bits);
 const ModuleInfo* FindModule(const std::vector<ModuleInfo>& modules, uint64_t address);
 
 // A symbol name as the compiler wrote it, made readable: GCC's mangled C++ names are
-// demangled (also with the extra leading underscore of 32-bit COFF symbols).
-std::wstring ReadableSymbol(std::string_view raw);
+// demangled. i386_decorated: the name comes from a 32-bit x86 COFF symbol table, where
+// C names carry a leading underscore (or @ for fastcall) and stdcall names end in @ and
+// their argument size; these decorations are taken off.
+std::wstring ReadableSymbol(std::string_view raw, bool i386_decorated = false);
 
 // What the exception box says about a structured exception.
 struct StructuredError {

@@ -162,8 +162,9 @@ class DbgHelp {
 
   bool usable() const { return initialized_; }
 
-  // Walks from context (changed on the way) and appends the frames.
-  void Walk(HANDLE thread, CONTEXT context, PREAD_PROCESS_MEMORY_ROUTINE64 read,
+  // Walks from context (changed on the way) and appends the frames whose stack lies
+  // at or above floor.
+  void Walk(HANDLE thread, CONTEXT context, PREAD_PROCESS_MEMORY_ROUTINE64 read, uint64_t floor,
             std::vector<uint64_t>& addresses) const {
     STACKFRAME64 frame{};
 #if defined(__x86_64__)
@@ -178,11 +179,12 @@ class DbgHelp {
     frame.AddrStack.Offset = context.Esp;
 #endif
     frame.AddrPC.Mode = frame.AddrFrame.Mode = frame.AddrStack.Mode = AddrModeFlat;
-    while (addresses.size() < kMaxFrames &&
-           stack_walk_(kMachine, GetCurrentProcess(), thread, &frame, &context, read,
-                       function_table_, module_base_, nullptr)) {
+    for (std::size_t steps = 0; steps < 2 * kMaxFrames && addresses.size() < kMaxFrames &&
+                                stack_walk_(kMachine, GetCurrentProcess(), thread, &frame, &context,
+                                            read, function_table_, module_base_, nullptr);
+         ++steps) {
       if (frame.AddrPC.Offset == 0) break;
-      addresses.push_back(frame.AddrPC.Offset);
+      if (frame.AddrStack.Offset >= floor) addresses.push_back(frame.AddrPC.Offset);
     }
   }
 
@@ -248,29 +250,29 @@ BOOL CALLBACK ReadMemory(HANDLE process, DWORD64 address, PVOID buffer, DWORD si
 }
 
 // Where dbghelp is missing: follow the chain of saved frame pointers.
-void WalkFramePointers(const CONTEXT& context, std::vector<uint64_t>& addresses) {
+void WalkFramePointers(const CONTEXT& context, uint64_t floor, std::vector<uint64_t>& addresses) {
 #if defined(__x86_64__)
-  uint64_t pc = context.Rip, frame = context.Rbp;
+  uint64_t pc = context.Rip, frame = context.Rbp, stack = context.Rsp;
 #else
-  uint64_t pc = context.Eip, frame = context.Ebp;
+  uint64_t pc = context.Eip, frame = context.Ebp, stack = context.Esp;
 #endif
-  addresses.push_back(pc);
+  if (stack >= floor) addresses.push_back(pc);
   while (addresses.size() < kMaxFrames && frame != 0 && frame % sizeof(void*) == 0) {
     uintptr_t link[2] = {};
     DWORD read = 0;
     if (!ReadMemory(GetCurrentProcess(), frame, link, sizeof link, &read)) break;
     if (link[1] == 0 || link[0] <= frame) break;
-    addresses.push_back(link[1]);
+    if (frame >= floor) addresses.push_back(link[1]);
     frame = link[0];
   }
 }
 
-void Walk(const DbgHelp& dbghelp, HANDLE thread, const CONTEXT& context,
+void Walk(const DbgHelp& dbghelp, HANDLE thread, const CONTEXT& context, uint64_t floor,
           std::vector<uint64_t>& addresses) {
   if (dbghelp.usable()) {
-    dbghelp.Walk(thread, context, &ReadMemory, addresses);
+    dbghelp.Walk(thread, context, &ReadMemory, floor, addresses);
   } else {
-    WalkFramePointers(context, addresses);
+    WalkFramePointers(context, floor, addresses);
   }
 }
 
@@ -404,7 +406,7 @@ void Describe(const DbgHelp& dbghelp, const std::vector<ModuleInfo>& modules, Co
     std::wstring name;
     uint64_t displacement = 0;
     if (symbol != nullptr) {
-      frame.symbol = crash::ReadableSymbol(symbol->name);
+      frame.symbol = crash::ReadableSymbol(symbol->name, kPointerBits == 32);
       frame.symbol_offset = frame.address - module->base - symbol->rva;
     } else if (dbghelp.Symbol(lookup, name, displacement)) {
       frame.symbol = std::move(name);
@@ -413,7 +415,7 @@ void Describe(const DbgHelp& dbghelp, const std::vector<ModuleInfo>& modules, Co
   }
 }
 
-void GatherThreads(BugReport& report, const CONTEXT* fault_context) {
+void GatherThreads(BugReport& report, const CONTEXT* fault_context, uint64_t floor) {
   std::wstring list_problem;
   const std::vector<DWORD> ids = ThreadIds(list_problem);
   if (!list_problem.empty()) AddProblem(report.problem, list_problem);
@@ -438,7 +440,7 @@ void GatherThreads(BugReport& report, const CONTEXT* fault_context) {
   }
   std::vector<uint64_t> addresses;
   Stage(current.problem, L"the stack walk",
-        [&] { Walk(dbghelp, GetCurrentThread(), context, addresses); });
+        [&] { Walk(dbghelp, GetCurrentThread(), context, floor, addresses); });
   CoffSymbolCache coff;
   Stage(current.problem, L"the symbol lookup",
         [&] { Describe(dbghelp, report.modules, coff, addresses, current); });
@@ -462,7 +464,7 @@ void GatherThreads(BugReport& report, const CONTEXT* fault_context) {
         std::vector<uint64_t> frames;
         walked_stack = &copy;
         Stage(thread.problem, L"the stack walk",
-              [&] { Walk(dbghelp, handle.get(), suspended, frames); });
+              [&] { Walk(dbghelp, handle.get(), suspended, 0, frames); });
         walked_stack = nullptr;
         Stage(thread.problem, L"the symbol lookup",
               [&] { Describe(dbghelp, report.modules, coff, frames, thread); });
@@ -496,7 +498,8 @@ std::wstring ExecutablePath() {
   }
 }
 
-crash::BugReport GatherBugReport(const std::wstring& error, const CONTEXT* fault_context) {
+crash::BugReport GatherBugReport(const std::wstring& error, const CONTEXT* fault_context,
+                                 uint64_t floor) {
   BugReport report;
   report.error = error;
   report.pointer_bits = kPointerBits;
@@ -506,7 +509,7 @@ crash::BugReport GatherBugReport(const std::wstring& error, const CONTEXT* fault
     report.executable = ExecutablePath();
   });
   Stage(report.problem, L"the module list", [&] { GatherModules(report); });
-  Stage(report.problem, L"the thread list", [&] { GatherThreads(report, fault_context); });
+  Stage(report.problem, L"the thread list", [&] { GatherThreads(report, fault_context, floor); });
   return report;
 }
 

@@ -18,8 +18,10 @@ inline constexpr wchar_t kCaption[] = L"volumes";
 void ReportStructuredError(const EXCEPTION_POINTERS& pointers);
 
 // The report on the process as it stands. fault_context: the registers of the
-// current thread at the error; null to walk the current thread from the caller.
-crash::BugReport GatherBugReport(const std::wstring& error, const CONTEXT* fault_context);
+// current thread at the error; null to walk the current thread from the caller, leaving
+// out the frames whose stack lies below floor (the reporter's own).
+crash::BugReport GatherBugReport(const std::wstring& error, const CONTEXT* fault_context,
+                                 uint64_t floor = 0);
 
 // The full path of the running executable; empty when the system does not say.
 std::wstring ExecutablePath();

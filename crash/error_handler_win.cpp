@@ -67,9 +67,14 @@ bool StartAgain(DWORD& error) {
   return true;
 }
 
-void ShowCrashReporter(const std::wstring& message, const EXCEPTION_POINTERS* pointers) {
-  const std::wstring report = crash::FormatBugReport(crash_detail::GatherBugReport(
-      message, pointers != nullptr ? pointers->ContextRecord : nullptr));
+// floor: the stack address below which the current thread's frames are the reporter's.
+void ShowCrashReporter(const std::wstring& message, const EXCEPTION_POINTERS* pointers,
+                       uintptr_t floor) {
+  // A structured exception has its own context; a C++ exception was caught by now, and
+  // its report begins where it was caught.
+  const std::wstring report = crash::FormatBugReport(
+      pointers != nullptr ? crash_detail::GatherBugReport(message, pointers->ContextRecord)
+                          : crash_detail::GatherBugReport(message, nullptr, floor));
   const crash_detail::BoxChoice choice =
       crash_detail::ShowExceptionBox(GetActiveWindow(), message, report);
   if (choice == crash_detail::BoxChoice::kClose) CloseApplication();
@@ -94,7 +99,8 @@ void HandleUncaughtError(const std::wstring& message, const void* exception_poin
   }
   ShowingScope scope;
   if constexpr (edition::kFull) {
-    ShowCrashReporter(message, static_cast<const EXCEPTION_POINTERS*>(exception_pointers));
+    ShowCrashReporter(message, static_cast<const EXCEPTION_POINTERS*>(exception_pointers),
+                      reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
   } else {
     MessageBoxW(GetActiveWindow(), message.c_str(), crash_detail::kCaption, MB_OK | MB_ICONERROR);
   }

@@ -207,22 +207,36 @@ TEST(BugReportModules, FindModuleHonoursBothEndsOfTheImage) {
   EXPECT_EQ(FindModule({{L"empty.dll", L"", 0x1000, 0, L""}}, 0x1000), nullptr);
 }
 
-TEST(BugReportSymbols, MangledNamesBecomeReadable) {
+TEST(BugReportSymbols, MangledAndDecoratedNamesBecomeReadable) {
   const struct {
     const char* raw;
+    bool i386;
     const wchar_t* readable;
   } cases[] = {
-      {"_ZN3vol11Tfrmvolumes13Unmount1ClickEv", L"vol::Tfrmvolumes::Unmount1Click()"},
-      {"__ZN3vol11Tfrmvolumes13Unmount1ClickEv", L"vol::Tfrmvolumes::Unmount1Click()"},
-      {"_ZN3vol12list_volumesERNS_8PlatformE", L"vol::list_volumes(vol::Platform&)"},
-      {"WinMain", L"WinMain"},
-      {"_main", L"_main"},
-      {"_Znot_valid_mangling", L"_Znot_valid_mangling"},
-      {"", L""},
+      {"_ZN3vol11Tfrmvolumes13Unmount1ClickEv", false, L"vol::Tfrmvolumes::Unmount1Click()"},
+      {"_ZN3vol12list_volumesERNS_8PlatformE", false, L"vol::list_volumes(vol::Platform&)"},
+      {"__ZN3vol11Tfrmvolumes13Unmount1ClickEv", true, L"vol::Tfrmvolumes::Unmount1Click()"},
+      {"__ZN3vol1fEv.cold", true, L"vol::f() [clone .cold]"},
+      {"__ZN3vol1gEP6HWND__jjl@16.cold", true,
+       L"vol::g(HWND__*, unsigned int, unsigned int, long) [clone .cold]"},
+      {"__ZN3vol1hEi@4", true, L"vol::h(int)"},
+      {"_SendMessageW@16", true, L"SendMessageW"},
+      {"_main", true, L"main"},
+      {"___tmainCRTStartup", true, L"__tmainCRTStartup"},
+      {"@fastcall_function@8", true, L"fastcall_function"},
+      {"name@with@text", true, L"name@with@text"},
+      {"trailing@", true, L"trailing@"},
+      // 64-bit names carry no decorations: nothing is taken off.
+      {"_fpreset", false, L"_fpreset"},
+      {"SendMessageW@16", false, L"SendMessageW@16"},
+      {"WinMain", false, L"WinMain"},
+      {"_Znot_valid_mangling", false, L"_Znot_valid_mangling"},
+      {"", false, L""},
+      {"", true, L""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.raw);
-    EXPECT_EQ(ReadableSymbol(c.raw), c.readable);
+    EXPECT_EQ(ReadableSymbol(c.raw, c.i386), c.readable);
   }
 }
 
