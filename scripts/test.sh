@@ -73,17 +73,16 @@ if [ -z "${DISPLAY:-}" ]; then
   start_xvfb || fail "starting Xvfb for the UI tests"
 fi
 
-# Counts of one suite from its GoogleTest XML report.
+# The counts of a GoogleTest suite from its XML report.
 count_suite() {
   local xml=$1 tests failed disabled skipped
-  tests=$(grep -o -m1 '<testsuites tests="[0-9]*"' "$xml" | grep -o '[0-9]*')
-  failed=$(grep -o -m1 '<testsuites [^>]*failures="[0-9]*"' "$xml" | grep -o 'failures="[0-9]*"' |
-    grep -o '[0-9]*')
-  disabled=$(grep -o -m1 '<testsuites [^>]*disabled="[0-9]*"' "$xml" | grep -o 'disabled="[0-9]*"' |
-    grep -o '[0-9]*')
+  tests=$(grep -o -m1 '<testsuites tests="[0-9]*"' "$xml" | grep -o '[0-9]*$')
+  failed=$(grep -o -m1 '<testsuites [^>]*' "$xml" | grep -o ' failures="[0-9]*"' | grep -o '[0-9]*')
+  disabled=$(grep -o -m1 '<testsuites [^>]*' "$xml" | grep -o ' disabled="[0-9]*"' | grep -o '[0-9]*')
   skipped=$(grep -c 'result="skipped"' "$xml")
-  printf '%s tests, %s failed, %s skipped, %s disabled' "${tests:-?}" "${failed:-?}" \
-    "${skipped:-0}" "${disabled:-0}"
+  printf '%4d ran, %d failed, %d skipped' "$((tests - disabled))" "$failed" "$skipped"
+  [ "${disabled:-0}" -gt 0 ] && printf ', %d disabled' "$disabled"
+  return 0
 }
 
 for name in "${built[@]}"; do
@@ -92,15 +91,20 @@ for name in "${built[@]}"; do
   say "testing build/$name ($(elapsed))"
   if ! ctest --test-dir "$dir" --output-on-failure -j "$JOBS" >"$dir.ctest.log" 2>&1; then
     cat "$dir.ctest.log"
-    fail "tests of build/$name"
+    fail "tests of build/$name (log: $dir.ctest.log)"
   fi
-  result=$(grep -E 'tests passed|tests failed' "$dir.ctest.log" | tail -n 1)
-  summary+=("$(printf '%-10s ctest: %s' "$name" "${result:-no tests}")")
-  for xml in "$dir"/results/*.xml; do
-    [ -e "$xml" ] || continue
-    suite=$(basename "$xml" .xml)
-    summary+=("$(printf '%-10s   %-14s %s' "$name" "$suite" "$(count_suite "$xml")")")
-  done
+  # One line per ctest test: its outcome, and for GoogleTest suites the counts.
+  while read -r test status; do
+    line=$(printf '%-10s %-24s %-8s' "$name" "$test" "$status")
+    if [ -f "$dir/results/$test.xml" ]; then
+      line+=$(count_suite "$dir/results/$test.xml")
+    elif [[ "$test" != fuzz_* && "$test" != bench_* ]]; then
+      line+="no report: the suite crashed or timed out"
+    fi
+    summary+=("$line")
+  done < <(sed -n 's/^ *[0-9]*\/[0-9]* Test *#[0-9]*: \([^ ]*\) [. ]*\**\([A-Za-z]*\).*/\1 \2/p' "$dir.ctest.log" |
+    sort)
+  grep -q 'No tests were found' "$dir.ctest.log" && summary+=("$(printf '%-10s no tests' "$name")")
 done
 
 # Both programs must run on a bare Windows: system DLLs only.
