@@ -47,9 +47,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-start_xvfb 1280x720 || die "could not start Xvfb"
+start_xvfb 1600x900 || die "could not start Xvfb"
 say "running $exe on the private display $DISPLAY"
-wine explorer /desktop=volumes,1280x720 "$exe" >"build/$name.run.log" 2>&1 &
+wine explorer /desktop=volumes,1600x900 "$exe" >"build/$name.run.log" 2>&1 &
 program_pid=$!
 
 # The main window's title: the full title, or the layout caption the reduced build keeps.
