@@ -243,8 +243,9 @@ LRESULT MainWindow::OnNotify(const NMHDR& header) {
 void MainWindow::OnContextMenu(HWND source, LPARAM position) {
   if (source != list_ && GetParent(source) != list_) return;  // lvvolumes or its header
   POINT at{};
-  if (position == -1) {
-    // From the keyboard: at the selected row, or at the list's top-left corner.
+  // From the keyboard both coordinates are -1 (the 32 bits of lParam, whatever its width):
+  // the menu opens at the selected row, or at the list's top-left corner.
+  if (GET_X_LPARAM(position) == -1 && GET_Y_LPARAM(position) == -1) {
     const int item = static_cast<int>(
         SendMessageW(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
     if (item >= 0) {

@@ -67,10 +67,14 @@ TEST_F(MainWindowTest, ContextMenuFromTheKeyboardOpensAtTheSelectedRowOrTheListC
 
   SelectRow(list(), 2);
   const POINT row = SelectedRowMenuPoint(list(), 2);
-  at = MenuPositionAfter(main(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list()), -1);
-  ASSERT_TRUE(at.has_value());
-  EXPECT_EQ(at->x, row.x);
-  EXPECT_EQ(at->y, row.y);
+  // -1 as the system sends it, and as its 32 bits alone (zero-extended on 64-bit).
+  for (LPARAM keyboard : {LPARAM{-1}, static_cast<LPARAM>(0xFFFFFFFFu)}) {
+    SCOPED_TRACE(keyboard);
+    at = MenuPositionAfter(main(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list()), keyboard);
+    ASSERT_TRUE(at.has_value());
+    EXPECT_EQ(at->x, row.x);
+    EXPECT_EQ(at->y, row.y);
+  }
 }
 
 TEST_F(MainWindowTest, ContextMenuKeysOpenTheMenuAtTheSelectedRow) {

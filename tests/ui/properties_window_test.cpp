@@ -110,6 +110,33 @@ TEST_F(PropertiesWindowTest, HasTheLayoutOfAToolWindow) {
   }
 }
 
+TEST_F(PropertiesWindowTest, DpiChangeRescalesFontMemoAndWindow) {
+  HWND window = OpenFor(0);
+  ASSERT_NE(window, nullptr);
+  const UINT new_dpi = GetDpiForWindow(window) * 5 / 4;
+  RECT before{};
+  GetWindowRect(window, &before);
+  const RECT suggested{30, 40, 30 + MulDiv(before.right - before.left, 5, 4),
+                       40 + MulDiv(before.bottom - before.top, 5, 4)};
+  SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(new_dpi, new_dpi),
+               reinterpret_cast<LPARAM>(&suggested));
+  RECT after{};
+  GetWindowRect(window, &after);
+  EXPECT_EQ(after.left, suggested.left);
+  EXPECT_EQ(after.top, suggested.top);
+  EXPECT_EQ(after.right, suggested.right);
+  EXPECT_EQ(after.bottom, suggested.bottom);
+  HWND memo = MemoOf(window);
+  const RECT memo_rect = RectInParent(memo);
+  EXPECT_EQ(memo_rect.left, ScaleProperties(2, new_dpi));
+  EXPECT_EQ(memo_rect.top, ScaleProperties(15, new_dpi));
+  EXPECT_EQ(memo_rect.right - memo_rect.left, ScaleProperties(486, new_dpi));
+  EXPECT_EQ(memo_rect.bottom - memo_rect.top, ScaleProperties(312, new_dpi));
+  EXPECT_EQ(FontOf(memo).lfHeight, ScaleProperties(edition::kPropertiesFontHeight, new_dpi));
+  EXPECT_EQ(FontOf(GroupBoxOf(window)).lfHeight, FontOf(memo).lfHeight);
+  EXPECT_FALSE(WindowText(memo).empty()) << "the report stays";
+}
+
 TEST_F(PropertiesWindowTest, SeveralWindowsLiveAndCloseOnTheirOwn) {
   HWND first = OpenFor(0);
   HWND second = OpenFor(0);
