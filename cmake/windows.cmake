@@ -78,3 +78,10 @@ get_property(all_tests DIRECTORY PROPERTY TESTS)
 if(all_tests)
   set_tests_properties(${all_tests} PROPERTIES ENVIRONMENT "${VOLUMES_WINE_ENV}")
 endif()
+# Wine mirrors its clipboard into the X display's selection, which both suites write
+# and read back: they must not run at the same time.
+foreach(suite win32 ui)
+  if(TEST ${suite})
+    set_tests_properties(${suite} PROPERTIES RESOURCE_LOCK clipboard)
+  endif()
+endforeach()
