@@ -261,6 +261,10 @@ bool Win32Platform::CallGetVolumeNameForVolumeMountPoint(ProcAddress function,
                                                          const std::string& mount_path,
                                                          char* buffer, uint32_t buffer_length) {
   using GetVolumeNameForVolumeMountPointA = BOOL(WINAPI*)(LPCSTR, LPSTR, DWORD);
+  if (function == 0) {  // a failed lookup; calling address 0 would crash
+    ::SetLastError(ERROR_PROC_NOT_FOUND);
+    return false;
+  }
   const auto call = reinterpret_cast<GetVolumeNameForVolumeMountPointA>(function);
   return call(mount_path.c_str(), buffer, buffer_length) != FALSE;
 }

@@ -28,8 +28,8 @@ class DeviceAccess : public ::testing::TestWithParam<ApiForm> {
 TEST_P(DeviceAccess, StorageDeviceNumberOfTheSystemVolumeAndOfC) {
   const std::wstring volume = SystemVolume(platform_);
   ASSERT_FALSE(volume.empty());
-  for (const std::wstring& path :
-       {volume.substr(0, volume.size() - 1), std::wstring(L"\\\\.\\C:")}) {
+  const std::wstring paths[] = {volume.substr(0, volume.size() - 1), L"\\\\.\\C:"};
+  for (const std::wstring& path : paths) {
     SCOPED_TRACE(platform_.ToAnsi(path));
     const Handle device = platform_.CreateFile(path, 0, kShareRead | kShareWrite | kShareDelete,
                                                kOpenExisting, 0, GetParam());
@@ -46,6 +46,10 @@ TEST_P(DeviceAccess, StorageDeviceNumberOfTheSystemVolumeAndOfC) {
     EXPECT_NE(number.DeviceNumber, 0xCDCDCDCDu);
     EXPECT_NE(number.PartitionNumber, 0xCDCDCDCDu);
     EXPECT_TRUE(platform_.CloseHandle(device));
+    // Really closed: a second close is refused.
+    platform_.SetLastError(kUntouchedError);
+    EXPECT_FALSE(platform_.CloseHandle(device));
+    EXPECT_EQ(platform_.GetLastError(), static_cast<uint32_t>(ERROR_INVALID_HANDLE));
   }
 }
 

@@ -156,9 +156,18 @@ TEST_P(MountPointLookup, MissingLibraryAndExportFailWithTheirErrors) {
   const Module kernel32 = platform.LoadLibrary(L"kernel32.dll", GetParam());
   ASSERT_NE(kernel32, 0u);
   platform.SetLastError(kUntouchedError);
-  EXPECT_EQ(platform.GetProcAddress(kernel32, "VolumesNoSuchExport"), 0u);
+  const ProcAddress missing = platform.GetProcAddress(kernel32, "VolumesNoSuchExport");
+  EXPECT_EQ(missing, 0u);
   EXPECT_EQ(platform.GetLastError(), static_cast<uint32_t>(ERROR_PROC_NOT_FOUND));
   EXPECT_TRUE(platform.FreeLibrary(kernel32));
+
+  // Calling what a failed lookup gave is refused, not a jump to address 0.
+  char buffer[261] = "untouched";
+  platform.SetLastError(kUntouchedError);
+  EXPECT_FALSE(
+      platform.CallGetVolumeNameForVolumeMountPoint(missing, "C:\\", buffer, sizeof buffer));
+  EXPECT_EQ(platform.GetLastError(), static_cast<uint32_t>(ERROR_PROC_NOT_FOUND));
+  EXPECT_STREQ(buffer, "untouched");
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, MountPointLookup, ::testing::Values(ApiForm::Ansi, ApiForm::Wide),
