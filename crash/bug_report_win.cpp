@@ -292,10 +292,11 @@ bool CaptureSuspended(HANDLE thread, CONTEXT& context, StackCopy& copy, std::wst
     return false;
   }
   bool captured = false;
+  DWORD context_error = ERROR_SUCCESS;  // texts wait: building one would allocate
   IgnoreStructuredErrors([&] {
     context.ContextFlags = CONTEXT_FULL;
     if (!GetThreadContext(thread, &context)) {
-      problem = ErrorText(L"GetThreadContext", GetLastError());
+      context_error = GetLastError();
       return;
     }
     captured = true;
@@ -313,6 +314,7 @@ bool CaptureSuspended(HANDLE thread, CONTEXT& context, StackCopy& copy, std::wst
     }
   });
   ResumeThread(thread);
+  if (!captured) problem = ErrorText(L"GetThreadContext", context_error);
   return captured;
 }
 

@@ -53,7 +53,7 @@ bool IsCxxException(DWORD code) {
 }
 
 // Informational and success codes (debug output, thread names) are not failures.
-bool IsFailure(DWORD code) { return (code >> 30) >= 2 || (code >> 28) == 0xE; }
+bool IsFailure(DWORD code) { return (code >> 30) >= 2; }
 
 bool IsFloatException(DWORD code) {
   switch (code) {
