@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
-# Builds the benchmarks with optimisation (build/bench, Release) and prints what a
-# refresh costs per volume and per DOS-device name, and how that cost grows:
-#   bash scripts/bench.sh
+# Builds the benchmarks with optimisation and prints their numbers:
+#   bash scripts/bench.sh          host benchmarks, then the Wine benchmarks
+#   bash scripts/bench.sh --host   host benchmarks only
+# Host (build/bench, Release): what a refresh costs per volume and per DOS-device name,
+# and how that cost grows. Wine (build/bench-wine32, -wine64, and the programs in
+# build/bench-win32, -win64), for both builds with the real platform: refresh_list
+# through the logic against the bare platform calls it makes, and the start-up time to
+# the first filled list against an empty window program.
 # Timings depend on the machine and its load; nothing here fails on a slow number, only
 # on a benchmark that cannot run.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$VOLUMES_ROOT"
+
+host_only=false
+[ "${1:-}" = --host ] && host_only=true
 
 install_deps
 mkdir -p build
@@ -48,4 +56,49 @@ for name, rows in groups.items():
 PY
 done
 
+$host_only && exit $status
+
+cleanup() {
+  stop_wineserver bench-wine  # before the display its windows are on
+  stop_xvfb
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# The Wine benchmarks of one build: bits 32 or 64.
+wine_bench() {
+  local bits=$1 toolchain=$2 dir=build/bench-wine$1 program=build/bench-win$1/volumes.exe
+  say "building build/bench-wine$bits and $program"
+  if ! cmake -S bench/wine -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$VOLUMES_ROOT/cmake/$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release >"$dir.log" 2>&1 || ! cmake --build "$dir" -j "$JOBS" >>"$dir.log" 2>&1; then
+    tail -n 20 "$dir.log" >&2
+    return 1
+  fi
+  configure_build "bench-win$bits" -DCMAKE_TOOLCHAIN_FILE="cmake/$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release || return 1
+  build "bench-win$bits" --target volumes || return 1
+  (
+    wine_env bench-wine
+    cd "$dir" || exit 1
+    echo
+    echo "$bits-bit build under $(wine --version):"
+    wine wine_refresh_bench.exe 50 || exit 1
+    empty=$(wine startup_probe.exe window empty_window.exe 7) || exit 1
+    listed=$(wine startup_probe.exe list "$(winepath -w "$VOLUMES_ROOT/$program")" 7) || exit 1
+    echo "start-up, median of 7: volumes.exe to its first filled list $listed ms;" \
+      "an empty window program to its window $empty ms"
+  )
+}
+
+if ! command -v wine >/dev/null || ! command -v i686-w64-mingw32-g++-posix >/dev/null; then
+  say "Wine or MinGW is missing: no Wine benchmarks"
+  exit $status
+fi
+say "preparing the Wine prefix build/bench-wine/wineprefix"
+prepare_prefix bench-wine || exit 1
+if [ -z "${DISPLAY:-}" ]; then
+  start_xvfb || exit 1
+fi
+wine_bench 32 mingw-i686.cmake || status=1
+wine_bench 64 mingw-x86_64.cmake || status=1
 exit $status
