@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "app/error_handler.h"
+#include "crash/structured_guard_win.h"
 #include "devices/device_error.h"
 
 namespace vol {
@@ -25,14 +26,14 @@ inline std::wstring NarrowErrorText(const char* text) {
   return wide;
 }
 
-// Runs fn; true when it returned normally, false when it threw (already reported).
+// Runs fn; true when it returned normally, false when it threw or faulted (already
+// reported).
 // Exceptions must not unwind through the system's frames between DispatchMessage and
 // a window procedure, so every window procedure calls through here.
 template <typename Fn>
 bool GuardedCall(Fn&& fn) noexcept {
   try {
-    std::forward<Fn>(fn)();
-    return true;
+    return CatchStructuredErrors(std::forward<Fn>(fn));
   } catch (const DeviceError& error) {
     HandleUncaughtError(error.message(), nullptr);
   } catch (const std::exception& error) {

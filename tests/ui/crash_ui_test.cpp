@@ -77,8 +77,7 @@ class ErrorWindow {
   // The procedure runs its work the way the program's windows do.
   static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     LRESULT result = 0;
-    GuardedCall(
-        [&] { CatchStructuredErrors([&] { result = Handle(window, message, wparam, lparam); }); });
+    GuardedCall([&] { result = Handle(window, message, wparam, lparam); });
     return result;
   }
 
