@@ -74,13 +74,17 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 # The counts of a GoogleTest suite from its XML report.
+xml_count() {  # xml_count FILE ATTRIBUTE: the attribute of the report's <testsuites> element
+  sed -n "s/.*<testsuites [^>]*\<$2=\"\([0-9]*\)\".*/\1/p" "$1" | head -n 1
+}
 count_suite() {
-  local xml=$1 tests failed disabled skipped
-  tests=$(grep -o -m1 '<testsuites tests="[0-9]*"' "$xml" | grep -o '[0-9]*$')
-  failed=$(grep -o -m1 '<testsuites [^>]*' "$xml" | grep -o ' failures="[0-9]*"' | grep -o '[0-9]*')
-  disabled=$(grep -o -m1 '<testsuites [^>]*' "$xml" | grep -o ' disabled="[0-9]*"' | grep -o '[0-9]*')
-  skipped=$(grep -c 'result="skipped"' "$xml")
-  printf '%4d ran, %d failed, %d skipped' "$((tests - disabled))" "$failed" "$skipped"
+  local tests failed disabled skipped
+  tests=$(xml_count "$1" tests)
+  failed=$(xml_count "$1" failures)
+  disabled=$(xml_count "$1" disabled)
+  skipped=$(grep -c 'result="skipped"' "$1")
+  printf '%4d ran, %d failed, %d skipped' "$((${tests:-0} - ${disabled:-0}))" "${failed:-0}" \
+    "$skipped"
   [ "${disabled:-0}" -gt 0 ] && printf ', %d disabled' "$disabled"
   return 0
 }
@@ -95,7 +99,7 @@ for name in "${built[@]}"; do
   fi
   # One line per ctest test: its outcome, and for GoogleTest suites the counts.
   while read -r test status; do
-    line=$(printf '%-10s %-24s %-8s' "$name" "$test" "$status")
+    line=$(printf '%-10s %-28s %-8s' "$name" "$test" "$status")
     if [ -f "$dir/results/$test.xml" ]; then
       line+=$(count_suite "$dir/results/$test.xml")
     elif [[ "$test" != fuzz_* && "$test" != bench_* ]]; then
