@@ -1,0 +1,264 @@
+// What the tests of the window logic on the real platform share: a platform that
+// passes every call to Win32Platform but keeps message boxes off the screen and counts
+// what stays open, a scratch drive letter that never outlives its test, and the
+// volumes the system lists, asked for directly.
+#pragma once
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cwchar>
+#include <cwctype>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "platform/win32_platform.h"
+// Only after win32_platform.h, which takes the plain names back from windows.h's macros
+// before the platform interface declares them. Tests include these through here.
+#include "devices/udiskmgmt.h"
+#include "tests/unit/fake_view.h"
+#include "tests/win32/win32_test_support.h"
+#include "ui/Ufrmvolume.h"
+#include "ui/edition.h"
+
+namespace vol::test {
+
+// The real platform, except that a message box is written down instead of shown (a
+// shown one would wait for a user). It counts the handles, searches and modules that
+// were opened and not yet closed.
+class RecordingPlatform final : public Platform {
+ public:
+  struct Box {
+    std::wstring text, caption;
+  };
+  std::vector<std::wstring> shown_messages;  // ShowMessage
+  std::vector<Box> message_boxes;            // MessageBox
+  std::vector<uint32_t> sleeps;
+
+  int open_handles() const { return open_handles_; }
+  int open_searches() const { return open_searches_; }
+  int loaded_modules() const { return loaded_modules_; }
+
+  Handle FindFirstVolume(std::wstring& volume_name) override {
+    const Handle find = real_.FindFirstVolume(volume_name);
+    if (find != kInvalidHandle) ++open_searches_;
+    return find;
+  }
+  bool FindNextVolume(Handle find, std::wstring& volume_name) override {
+    return real_.FindNextVolume(find, volume_name);
+  }
+  bool FindVolumeClose(Handle find) override {
+    const bool closed = real_.FindVolumeClose(find);
+    if (closed) --open_searches_;
+    return closed;
+  }
+  bool GetVolumePathNamesForVolumeName(const std::wstring& volume_name, wchar_t* buffer,
+                                       uint32_t buffer_length, uint32_t* return_length) override {
+    return real_.GetVolumePathNamesForVolumeName(volume_name, buffer, buffer_length, return_length);
+  }
+  bool SetVolumeMountPoint(const std::wstring& mount_path,
+                           const std::wstring& volume_name) override {
+    mount_attempts.push_back(mount_path);
+    return real_.SetVolumeMountPoint(mount_path, volume_name);
+  }
+  bool DeleteVolumeMountPoint(const std::wstring& mount_path) override {
+    return real_.DeleteVolumeMountPoint(mount_path);
+  }
+  Module LoadLibrary(const std::wstring& file_name, ApiForm form) override {
+    const Module module = real_.LoadLibrary(file_name, form);
+    if (module != 0) ++loaded_modules_;
+    return module;
+  }
+  bool FreeLibrary(Module module) override {
+    const bool freed = real_.FreeLibrary(module);
+    if (freed) --loaded_modules_;
+    return freed;
+  }
+  ProcAddress GetProcAddress(Module module, const char* export_name) override {
+    return real_.GetProcAddress(module, export_name);
+  }
+  bool CallGetVolumeNameForVolumeMountPoint(ProcAddress function, const std::string& mount_path,
+                                            char* buffer, uint32_t buffer_length) override {
+    return real_.CallGetVolumeNameForVolumeMountPoint(function, mount_path, buffer, buffer_length);
+  }
+  uint32_t QueryDosDevice(const std::wstring* device_name, wchar_t* buffer, uint32_t buffer_length,
+                          ApiForm form) override {
+    return real_.QueryDosDevice(device_name, buffer, buffer_length, form);
+  }
+  bool DefineDosDevice(uint32_t flags, const std::wstring& device_name,
+                       const std::wstring* target_path, ApiForm form) override {
+    return real_.DefineDosDevice(flags, device_name, target_path, form);
+  }
+  uint32_t GetDriveType(const std::wstring& root_path, ApiForm form) override {
+    return real_.GetDriveType(root_path, form);
+  }
+  bool GetDiskFreeSpace(const std::wstring& root_path, uint32_t* sectors_per_cluster,
+                        uint32_t* bytes_per_sector, uint32_t* free_clusters,
+                        uint32_t* total_clusters, ApiForm form) override {
+    return real_.GetDiskFreeSpace(root_path, sectors_per_cluster, bytes_per_sector, free_clusters,
+                                  total_clusters, form);
+  }
+  bool GetVolumeInformation(const std::wstring& root_path, uint32_t* serial_number,
+                            uint32_t* max_component_length, uint32_t* file_system_flags) override {
+    return real_.GetVolumeInformation(root_path, serial_number, max_component_length,
+                                      file_system_flags);
+  }
+  Handle CreateFile(const std::wstring& path, uint32_t access, uint32_t share_mode,
+                    uint32_t creation_disposition, uint32_t flags_and_attributes,
+                    ApiForm form) override {
+    const Handle handle = real_.CreateFile(path, access, share_mode, creation_disposition,
+                                           flags_and_attributes, form);
+    if (handle != kInvalidHandle) ++open_handles_;
+    return handle;
+  }
+  bool DeviceIoControl(Handle device, uint32_t control_code, const void* in_buffer,
+                       uint32_t in_size, void* out_buffer, uint32_t out_size,
+                       uint32_t* bytes_returned) override {
+    return real_.DeviceIoControl(device, control_code, in_buffer, in_size, out_buffer, out_size,
+                                 bytes_returned);
+  }
+  bool CloseHandle(Handle handle) override {
+    const bool closed = real_.CloseHandle(handle);
+    if (closed) --open_handles_;
+    return closed;
+  }
+  uint32_t GetLastError() override { return real_.GetLastError(); }
+  void SetLastError(uint32_t code) override { real_.SetLastError(code); }
+  std::wstring FormatMessage(uint32_t code) override { return real_.FormatMessage(code); }
+  std::string ToAnsi(const std::wstring& text) override { return real_.ToAnsi(text); }
+  std::wstring FromAnsi(const std::string& text) override { return real_.FromAnsi(text); }
+  void Sleep(uint32_t milliseconds) override {
+    sleeps.push_back(milliseconds);
+    real_.Sleep(milliseconds);
+  }
+  void MessageBox(const std::wstring& text, const std::wstring& caption, uint32_t,
+                  ApiForm) override {
+    message_boxes.push_back({text, caption});
+  }
+  void ShowMessage(const std::wstring& text) override { shown_messages.push_back(text); }
+  bool SetClipboardText(const std::wstring& text, ApiForm form) override {
+    return real_.SetClipboardText(text, form);
+  }
+  std::wstring LocalDateTimeText() override { return real_.LocalDateTimeText(); }
+  std::wstring ExecutablePath() override { return real_.ExecutablePath(); }
+
+  std::vector<std::wstring> mount_attempts;
+
+ private:
+  Win32Platform real_;
+  int open_handles_ = 0;
+  int open_searches_ = 0;
+  int loaded_modules_ = 0;
+};
+
+// Nothing a command or refresh opened is left open, and nothing was shown.
+inline void ExpectNothingLeftOpen(const RecordingPlatform& platform) {
+  EXPECT_EQ(platform.open_handles(), 0);
+  EXPECT_EQ(platform.open_searches(), 0);
+  EXPECT_EQ(platform.loaded_modules(), 0);
+}
+
+inline bool IsDecimalText(std::wstring_view text) {
+  return !text.empty() && text.size() <= 20 &&
+         std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; }) &&
+         (text.size() == 1 || text[0] != L'0');
+}
+
+// Upper-case hexadecimal, at least four digits, zeros only as padding up to four.
+inline bool IsSerialText(std::wstring_view text) {
+  if (text.size() < 4 || text.size() > 8) return false;
+  if (text.size() > 4 && text[0] == L'0') return false;
+  return std::all_of(text.begin(), text.end(), [](wchar_t c) {
+    return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F');
+  });
+}
+
+// The serial number as the program writes it, made here by the C library.
+inline std::wstring SerialText(uint32_t serial) {
+  wchar_t text[16];
+  swprintf(text, 16, L"%04X", static_cast<unsigned>(serial));
+  return text;
+}
+
+// List rows without their "Volume Size" cells, which follow the host's file system
+// and may change between two refreshes.
+inline std::vector<ListRow> WithoutSizes(std::vector<ListRow> rows) {
+  if constexpr (edition::kVolumeSizeAndSerial) {
+    for (ListRow& row : rows) {
+      if (row.sub_items.size() > edition::kSubVolumeSize) {
+        row.sub_items[edition::kSubVolumeSize].clear();
+      }
+    }
+  }
+  return rows;
+}
+
+// A volume as the system lists it, asked for directly.
+struct ListedVolume {
+  std::wstring name;       // \\?\Volume{...}\ as enumerated
+  std::wstring nt_device;  // \Device\... or empty
+  std::vector<std::wstring> paths;
+};
+
+inline std::vector<ListedVolume> VolumesOfTheSystem(Platform& platform) {
+  std::vector<ListedVolume> listed;
+  for (const std::wstring& volume : ListVolumes(platform)) {
+    ListedVolume entry{volume, FirstTarget(platform, DosDeviceName(volume), ApiForm::Wide),
+                       MountPaths(platform, volume)};
+    std::wstring lower = entry.nt_device;
+    for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
+    // Optical and floppy volumes are never the program's rows.
+    if (lower.find(L"cdrom") != std::wstring::npos || lower.find(L"floppy") != std::wstring::npos) {
+      continue;
+    }
+    listed.push_back(std::move(entry));
+  }
+  return listed;
+}
+
+// The first letter from Y down to D that the DOS-device namespace does not name.
+inline wchar_t UnusedLetter(Platform& platform) {
+  const std::vector<wchar_t> used = DefinedLetters(platform);
+  for (wchar_t letter = L'Y'; letter >= L'D'; --letter) {
+    if (std::find(used.begin(), used.end(), letter) == used.end()) return letter;
+  }
+  return 0;
+}
+
+// A drive letter nobody uses while the test holds it: every definition of it is
+// removed again when the holder goes, whatever the test did with it.
+class ScratchLetter {
+ public:
+  explicit ScratchLetter(Platform& platform) : platform_(platform) {
+    const wchar_t letter = UnusedLetter(platform);
+    if (letter != 0) name_ = std::wstring{letter, L':'};
+  }
+  ScratchLetter(const ScratchLetter&) = delete;
+  ScratchLetter& operator=(const ScratchLetter&) = delete;
+  ~ScratchLetter() {
+    if (name_.empty()) return;
+    for (int i = 0; i < 4 && Defined(); ++i) {
+      ::DefineDosDeviceW(DDD_REMOVE_DEFINITION, name_.c_str(), nullptr);
+    }
+    EXPECT_FALSE(Defined()) << "scratch letter " << platform_.ToAnsi(name_) << " left behind";
+  }
+
+  bool ok() const { return !name_.empty(); }
+  const std::wstring& name() const { return name_; }   // Y:
+  std::wstring root() const { return name_ + L"\\"; }  // Y:\ .
+  bool Defined() { return !Target().empty(); }
+  std::wstring Target() { return FirstTarget(platform_, name_, ApiForm::Wide); }
+  // DefineDosDevice(DDD_RAW_TARGET_PATH) to an NT device name.
+  bool DefineRaw(const std::wstring& nt_device) {
+    return ::DefineDosDeviceW(DDD_RAW_TARGET_PATH, name_.c_str(), nt_device.c_str()) != FALSE;
+  }
+
+ private:
+  Platform& platform_;
+  std::wstring name_;
+};
+
+}  // namespace vol::test
