@@ -1,0 +1,330 @@
+// The real program: started as a user starts it, read from outside through its
+// controls' own messages, told of volumes arriving and going by the system's
+// broadcast, and closed again.
+#include <windows.h>
+// The common-control and device-broadcast headers build on windows.h.
+#include <commctrl.h>
+#include <dbt.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "tests/win32/wine_support.h"
+#include "ui/edition.h"
+
+namespace vol::test {
+namespace {
+
+constexpr DWORD kStartLimitMs = 30000;
+constexpr DWORD kCloseLimitMs = 15000;
+
+std::wstring ProgramPath() {
+  wchar_t path[MAX_PATH * 2] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+  std::wstring folder(path, length);
+  folder.erase(folder.find_last_of(L"\\/") + 1);
+  return folder + L"volumes.exe";
+}
+
+bool Is32BitProcess(HANDLE process) {
+  BOOL wow64 = FALSE;
+  ::IsWow64Process(process, &wow64);
+  return sizeof(void*) == 4 || wow64;
+}
+
+// Memory inside another process, freed with the object.
+class RemoteBuffer {
+ public:
+  RemoteBuffer(HANDLE process, std::size_t size)
+      : process_(process),
+        at_(::VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)) {}
+  ~RemoteBuffer() {
+    if (at_) ::VirtualFreeEx(process_, at_, 0, MEM_RELEASE);
+  }
+  RemoteBuffer(const RemoteBuffer&) = delete;
+  RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+
+  bool ok() const { return at_ != nullptr; }
+  char* at(std::size_t offset = 0) const { return static_cast<char*>(at_) + offset; }
+  bool Write(std::size_t offset, const void* data, std::size_t size) const {
+    return ::WriteProcessMemory(process_, at(offset), data, size, nullptr) != FALSE;
+  }
+  bool Read(std::size_t offset, void* data, std::size_t size) const {
+    return ::ReadProcessMemory(process_, at(offset), data, size, nullptr) != FALSE;
+  }
+
+ private:
+  HANDLE process_;
+  void* at_;
+};
+
+// volumes.exe, started by the test and ended on every path.
+class RunningProgram {
+ public:
+  explicit RunningProgram(const std::wstring& path) {
+    std::wstring command = L"\"" + path + L"\"";
+    const std::wstring folder = path.substr(0, path.find_last_of(L"\\/"));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          folder.c_str(), &startup, &process_)) {
+      process_ = {};
+      start_error_ = ::GetLastError();
+    }
+  }
+  ~RunningProgram() {
+    if (process_.hProcess == nullptr) return;
+    if (Running()) {
+      if (window_) ::PostMessageW(window_, WM_CLOSE, 0, 0);
+      if (::WaitForSingleObject(process_.hProcess, kCloseLimitMs) != WAIT_OBJECT_0) {
+        ::TerminateProcess(process_.hProcess, 1);
+        ::WaitForSingleObject(process_.hProcess, kCloseLimitMs);
+      }
+    }
+    ::CloseHandle(process_.hThread);
+    ::CloseHandle(process_.hProcess);
+  }
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+
+  bool started() const { return process_.hProcess != nullptr; }
+  DWORD start_error() const { return start_error_; }
+  HANDLE process() const { return process_.hProcess; }
+  bool Running() const { return ::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
+
+  // Waits until the main window shows its first list; false when it never does.
+  bool WaitForList() {
+    for (DWORD waited = 0; waited < kStartLimitMs && Running(); waited += 50) {
+      window_ = FindMainWindow();
+      if (window_ && ::IsWindowVisible(window_)) {
+        list_ = ::FindWindowExW(window_, nullptr, WC_LISTVIEWW, nullptr);
+        status_ = ::FindWindowExW(window_, nullptr, STATUSCLASSNAMEW, nullptr);
+        if (list_ && status_ && ::SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0) > 0) return true;
+      }
+      ::Sleep(50);
+    }
+    return false;
+  }
+
+  HWND window() const { return window_; }
+  HWND list() const { return list_; }
+
+  std::wstring Title() const {
+    wchar_t title[512] = {};
+    ::GetWindowTextW(window_, title, 512);
+    return title;
+  }
+
+  // Every row of the list: the caption, then each sub-item.
+  std::vector<std::vector<std::wstring>> Rows() const {
+    constexpr std::size_t kChars = 1024;
+    std::vector<std::vector<std::wstring>> rows;
+    const HWND header = reinterpret_cast<HWND>(::SendMessageW(list_, LVM_GETHEADER, 0, 0));
+    const int columns = static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+    const int count = static_cast<int>(::SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0));
+    const RemoteBuffer remote(process_.hProcess, sizeof(LVITEMW) + kChars * sizeof(wchar_t));
+    EXPECT_TRUE(remote.ok()) << "error " << ::GetLastError();
+    if (!remote.ok()) return rows;
+    for (int item = 0; item < count; ++item) {
+      std::vector<std::wstring>& row = rows.emplace_back();
+      for (int column = 0; column < columns; ++column) {
+        // The item record as the list (same bitness as this program) reads it, pointing
+        // at text space beside it in the list's own process.
+        LVITEMW request{};
+        request.iSubItem = column;
+        request.pszText = reinterpret_cast<wchar_t*>(remote.at(sizeof(LVITEMW)));
+        request.cchTextMax = static_cast<int>(kChars);
+        wchar_t text[kChars] = {};
+        const bool written = remote.Write(0, &request, sizeof request);
+        const auto length =
+            ::SendMessageW(list_, LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(remote.at()));
+        const bool read = remote.Read(sizeof(LVITEMW), text, sizeof text);
+        EXPECT_TRUE(written && read) << "error " << ::GetLastError();
+        row.emplace_back(text, std::min<std::size_t>(static_cast<std::size_t>(length), kChars - 1));
+      }
+    }
+    return rows;
+  }
+
+  // The simple text. Windows answers it for SB_SIMPLEID; Wine's status bar answers
+  // nothing there and gives it for part 0 instead.
+  std::wstring StatusText() const {
+    std::wstring text = PartText(SB_SIMPLEID);
+    return text.empty() ? PartText(0) : text;
+  }
+
+  void SelectRow(int item) const {
+    const RemoteBuffer remote(process_.hProcess, sizeof(LVITEMW));
+    LVITEMW state{};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    ASSERT_TRUE(remote.ok() && remote.Write(0, &state, sizeof state));
+    ::SendMessageW(list_, LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(remote.at()));
+  }
+  int SelectedRow() const {
+    return static_cast<int>(::SendMessageW(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
+                                           MAKELPARAM(LVNI_SELECTED, 0)));
+  }
+
+  // WM_CLOSE, then the program must end by itself; its exit code.
+  bool Close(DWORD& exit_code) {
+    ::PostMessageW(window_, WM_CLOSE, 0, 0);
+    if (::WaitForSingleObject(process_.hProcess, kCloseLimitMs) != WAIT_OBJECT_0) return false;
+    return ::GetExitCodeProcess(process_.hProcess, &exit_code) != FALSE;
+  }
+
+ private:
+  std::wstring PartText(WPARAM part) const {
+    const auto length = LOWORD(::SendMessageW(status_, SB_GETTEXTLENGTHW, part, 0));
+    if (length == 0) return {};
+    const std::size_t bytes = (std::size_t{length} + 1) * sizeof(wchar_t);
+    const RemoteBuffer remote(process_.hProcess, bytes);
+    EXPECT_TRUE(remote.ok());
+    if (!remote.ok()) return {};
+    std::wstring text(std::size_t{length} + 1, L'\0');
+    ::SendMessageW(status_, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(remote.at()));
+    EXPECT_TRUE(remote.Read(0, text.data(), bytes));
+    text.resize(length);
+    return text;
+  }
+
+  HWND FindMainWindow() const {
+    for (HWND window = ::FindWindowExW(nullptr, nullptr, L"Tfrmvolumes", nullptr); window;
+         window = ::FindWindowExW(nullptr, window, L"Tfrmvolumes", nullptr)) {
+      DWORD owner = 0;
+      ::GetWindowThreadProcessId(window, &owner);
+      if (owner == process_.dwProcessId) return window;
+    }
+    return nullptr;
+  }
+
+  PROCESS_INFORMATION process_{};
+  DWORD start_error_ = 0;
+  HWND window_ = nullptr;
+  HWND list_ = nullptr;
+  HWND status_ = nullptr;
+};
+
+// Sends WM_DEVICECHANGE to every top-level window as the system does: synchronously,
+// with the record copied into each receiving process.
+long Broadcast(WPARAM event, const DEV_BROADCAST_HDR& record) {
+  DWORD recipients = BSM_APPLICATIONS;
+  return ::BroadcastSystemMessageW(BSF_QUERY, &recipients, WM_DEVICECHANGE, event,
+                                   reinterpret_cast<LPARAM>(&record));
+}
+
+DEV_BROADCAST_VOLUME VolumeRecord(wchar_t letter) {
+  DEV_BROADCAST_VOLUME record{};
+  record.dbcv_size = sizeof record;
+  record.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+  record.dbcv_unitmask = 1u << (letter - L'A');
+  return record;
+}
+
+std::wstring Today() {
+  wchar_t date[128] = {};
+  ::GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, date, 128);
+  return date;
+}
+
+bool EndsWith(const std::wstring& text, const std::wstring& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+class WineProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = ProgramPath();
+    if (::GetFileAttributesW(path_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      GTEST_SKIP() << "no volumes.exe beside the tests (build the target volumes)";
+    }
+    wchar_t display[256] = {};
+    if (::GetEnvironmentVariableW(L"DISPLAY", display, 256) == 0) {
+      GTEST_SKIP() << "no X display (set DISPLAY, e.g. to an Xvfb server)";
+    }
+  }
+
+  // One row per volume of the system: caption and PathName as the system lists them.
+  void ExpectVolumeRows(const std::vector<std::vector<std::wstring>>& rows) {
+    const std::vector<ListedVolume> system = VolumesOfTheSystem(platform_);
+    ASSERT_EQ(rows.size(), system.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      SCOPED_TRACE(platform_.ToAnsi(system[i].name));
+      ASSERT_EQ(rows[i].size(), edition::kColumns.size());
+      EXPECT_EQ(rows[i][0], system[i].name);
+      ASSERT_FALSE(system[i].paths.empty());
+      EXPECT_EQ(rows[i][1 + edition::kSubPathName], system[i].paths.front());
+      EXPECT_EQ(rows[i][1 + edition::kSubDosDevice], system[i].nt_device);
+      EXPECT_TRUE(IsDecimalText(rows[i][1 + edition::kSubDiskNumber]));
+      EXPECT_TRUE(IsDecimalText(rows[i][1 + edition::kSubPartitionNumber]));
+    }
+  }
+
+  std::wstring path_;
+  RecordingPlatform platform_;
+};
+
+TEST_F(WineProgram, ListsTheVolumesAndFollowsArrivalAndRemoval) {
+  RunningProgram program(path_);
+  ASSERT_TRUE(program.started()) << "error " << program.start_error();
+  ASSERT_EQ(Is32BitProcess(program.process()), Is32BitProcess(::GetCurrentProcess()))
+      << "the list's item record is read in this program's layout";
+  ASSERT_TRUE(program.WaitForList()) << "no main window with a filled list";
+
+  EXPECT_EQ(program.Title(), edition::kTitle);
+  const std::vector<std::vector<std::wstring>> rows = program.Rows();
+  ExpectVolumeRows(rows);
+  EXPECT_EQ(program.StatusText(), L"");
+
+  struct Step {
+    WPARAM event;
+    const wchar_t* words;
+  };
+  const Step steps[] = {{DBT_DEVICEARRIVAL, L" : device inserted E:"},
+                        {DBT_DEVICEREMOVECOMPLETE, L" : device removed E:"}};
+  for (const Step& step : steps) {
+    SCOPED_TRACE(platform_.ToAnsi(step.words));
+    program.SelectRow(0);
+    ASSERT_EQ(program.SelectedRow(), 0);
+    const std::wstring day_before = Today();
+    const DEV_BROADCAST_VOLUME record = VolumeRecord(L'E');
+    const long answer = Broadcast(step.event, reinterpret_cast<const DEV_BROADCAST_HDR&>(record));
+    EXPECT_GT(answer, 0) << "error " << ::GetLastError();
+    const std::wstring day_after = Today();
+
+    const std::wstring status = program.StatusText();
+    EXPECT_TRUE(EndsWith(status, step.words)) << platform_.ToAnsi(status);
+    EXPECT_TRUE(status.rfind(day_before + L" ", 0) == 0 || status.rfind(day_after + L" ", 0) == 0)
+        << platform_.ToAnsi(status) << " does not begin with today's date";
+    // Rebuilt: no row selected any more, and E: (no volume of Wine's) adds none.
+    EXPECT_EQ(program.SelectedRow(), -1);
+    EXPECT_EQ(program.Rows(), rows);
+  }
+
+  // Announcements the program does not follow: another device type, a query, and an
+  // event without a record. The status line and the selection stay.
+  const std::wstring status = program.StatusText();
+  program.SelectRow(0);
+  DEV_BROADCAST_PORT_W port{};
+  port.dbcp_size = sizeof port;
+  port.dbcp_devicetype = DBT_DEVTYP_PORT;
+  port.dbcp_name[0] = L'X';
+  Broadcast(DBT_DEVICEARRIVAL, reinterpret_cast<const DEV_BROADCAST_HDR&>(port));
+  const DEV_BROADCAST_VOLUME volume = VolumeRecord(L'F');
+  Broadcast(DBT_DEVICEQUERYREMOVE, reinterpret_cast<const DEV_BROADCAST_HDR&>(volume));
+  DWORD recipients = BSM_APPLICATIONS;
+  ::BroadcastSystemMessageW(BSF_QUERY, &recipients, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+  EXPECT_EQ(program.StatusText(), status);
+  EXPECT_EQ(program.SelectedRow(), 0);
+
+  DWORD exit_code = 0xdeadbeef;
+  ASSERT_TRUE(program.Close(exit_code)) << "the program did not end after WM_CLOSE";
+  EXPECT_EQ(exit_code, 0u);
+}
+
+}  // namespace
+}  // namespace vol::test
