@@ -20,14 +20,6 @@ namespace {
 constexpr DWORD kStartLimitMs = 30000;
 constexpr DWORD kCloseLimitMs = 15000;
 
-std::wstring ProgramPath() {
-  wchar_t path[MAX_PATH * 2] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
-  std::wstring folder(path, length);
-  folder.erase(folder.find_last_of(L"\\/") + 1);
-  return folder + L"volumes.exe";
-}
-
 bool Is32BitProcess(HANDLE process) {
   BOOL wow64 = FALSE;
   ::IsWow64Process(process, &wow64);
@@ -211,10 +203,11 @@ class RunningProgram {
 
 // Sends WM_DEVICECHANGE to every top-level window as the system does: synchronously,
 // with the record copied into each receiving process.
-long Broadcast(WPARAM event, const DEV_BROADCAST_HDR& record) {
+// record: a DEV_BROADCAST_* record, which begins with a DEV_BROADCAST_HDR.
+long Broadcast(WPARAM event, const void* record) {
   DWORD recipients = BSM_APPLICATIONS;
   return ::BroadcastSystemMessageW(BSF_QUERY, &recipients, WM_DEVICECHANGE, event,
-                                   reinterpret_cast<LPARAM>(&record));
+                                   reinterpret_cast<LPARAM>(record));
 }
 
 DEV_BROADCAST_VOLUME VolumeRecord(wchar_t letter) {
@@ -292,7 +285,7 @@ TEST_F(WineProgram, ListsTheVolumesAndFollowsArrivalAndRemoval) {
     ASSERT_EQ(program.SelectedRow(), 0);
     const std::wstring day_before = Today();
     const DEV_BROADCAST_VOLUME record = VolumeRecord(L'E');
-    const long answer = Broadcast(step.event, reinterpret_cast<const DEV_BROADCAST_HDR&>(record));
+    const long answer = Broadcast(step.event, &record);
     EXPECT_GT(answer, 0) << "error " << ::GetLastError();
     const std::wstring day_after = Today();
 
@@ -313,9 +306,9 @@ TEST_F(WineProgram, ListsTheVolumesAndFollowsArrivalAndRemoval) {
   port.dbcp_size = sizeof port;
   port.dbcp_devicetype = DBT_DEVTYP_PORT;
   port.dbcp_name[0] = L'X';
-  Broadcast(DBT_DEVICEARRIVAL, reinterpret_cast<const DEV_BROADCAST_HDR&>(port));
+  Broadcast(DBT_DEVICEARRIVAL, &port);
   const DEV_BROADCAST_VOLUME volume = VolumeRecord(L'F');
-  Broadcast(DBT_DEVICEQUERYREMOVE, reinterpret_cast<const DEV_BROADCAST_HDR&>(volume));
+  Broadcast(DBT_DEVICEQUERYREMOVE, &volume);
   DWORD recipients = BSM_APPLICATIONS;
   ::BroadcastSystemMessageW(BSF_QUERY, &recipients, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
   EXPECT_EQ(program.StatusText(), status);

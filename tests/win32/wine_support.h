@@ -26,6 +26,16 @@
 
 namespace vol::test {
 
+// The program under test: volumes.exe of the same build, beside the test executable.
+inline std::wstring ProgramPath() {
+  wchar_t path[MAX_PATH * 2] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+  std::wstring folder(path, length);
+  folder.erase(folder.find_last_of(L"\\/") + 1);
+  return folder + L"volumes.exe";
+}
+
+
 // The real platform, except that a message box is written down instead of shown (a
 // shown one would wait for a user). It counts the handles, searches and modules that
 // were opened and not yet closed.
