@@ -7,7 +7,7 @@ foreach(edition full reduced)
     set(flag 0)
   endif()
   volumes_core(volumes_core_${edition} ${flag})
-  if(UNIT_TEST_SOURCES AND NOT VOLUMES_FUZZ)
+  if(VOLUMES_TESTS AND UNIT_TEST_SOURCES)
     add_executable(unit_tests_${edition} ${UNIT_TEST_SOURCES})
     target_link_libraries(unit_tests_${edition}
                           PRIVATE volumes_core_${edition} volumes_sim gtest_main)
