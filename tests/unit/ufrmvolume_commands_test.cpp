@@ -348,7 +348,11 @@ INSTANTIATE_TEST_SUITE_P(
                       // OK on an emptied field means the automatic mode.
                       MountAnswer{"an emptied field", L"", {L"C:\\", L"D:\\", L"E:\\"}, false},
                       MountAnswer{"no backslash", L"x:", {L"x:"}, true},
-                      MountAnswer{"a taken letter", L"C:\\", {L"C:\\"}, true}));
+                      MountAnswer{"a taken letter", L"C:\\", {L"C:\\"}, true},
+                      MountAnswer{"a folder that does not exist", L"C:\\nowhere\\",
+                                  {L"C:\\nowhere\\"}, true},
+                      MountAnswer{"thousands of characters", std::wstring(5000, L'k'),
+                                  {std::wstring(5000, L'k')}, true}));
 
 TEST_F(CommandsTest, MountAtAPathCancelledDoesNothing) {
   SelectVolume(3);
