@@ -319,35 +319,47 @@ TEST_F(MainWindowTest, RefreshKeepsTheStatusLine) {
 // ---------------------------------------------------------------- resolution changes
 
 TEST_F(MainWindowTest, DpiChangeRescalesFontColumnsAndWindow) {
-  // 125 %: the suggested size still fits the test screen, which limits window sizes.
   const UINT old_dpi = dpi();
-  const UINT new_dpi = old_dpi * 5 / 4;
   RECT before{};
   GetWindowRect(main(), &before);
-  const RECT suggested{10, 20, 10 + MulDiv(before.right - before.left, 5, 4),
-                       20 + MulDiv(before.bottom - before.top, 5, 4)};
-  SendMessageW(main(), WM_DPICHANGED, MAKEWPARAM(new_dpi, new_dpi),
-               reinterpret_cast<LPARAM>(&suggested));
+  // 125 %, 150 % and 200 % of the system's DPI, each from the window as it started. The
+  // window takes the suggested rectangle where the test screen lets it be that large.
+  for (const int percent : {125, 150, 200}) {
+    SCOPED_TRACE(percent);
+    const UINT new_dpi = old_dpi * percent / 100;
+    const RECT suggested{10, 20, 10 + MulDiv(before.right - before.left, percent, 100),
+                         20 + MulDiv(before.bottom - before.top, percent, 100)};
+    SendMessageW(main(), WM_DPICHANGED, MAKEWPARAM(new_dpi, new_dpi),
+                 reinterpret_cast<LPARAM>(&suggested));
 
-  RECT after{};
-  GetWindowRect(main(), &after);
-  EXPECT_EQ(after.left, suggested.left);
-  EXPECT_EQ(after.top, suggested.top);
-  EXPECT_EQ(after.right, suggested.right);
-  EXPECT_EQ(after.bottom, suggested.bottom);
-  EXPECT_EQ(FontOf(list()).lfHeight, ScaleMain(edition::kMainWindow.font_height, new_dpi));
-  const auto columns = Columns(list());
-  ASSERT_EQ(columns.size(), edition::kColumns.size());
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    SCOPED_TRACE(i);
-    const int old_width = ScaleMain(edition::kColumns[i].width, old_dpi);
-    EXPECT_EQ(columns[i].width,
-              MulDiv(old_width, static_cast<int>(new_dpi), static_cast<int>(old_dpi)));
+    RECT after{};
+    GetWindowRect(main(), &after);
+    EXPECT_EQ(after.left, suggested.left);
+    EXPECT_EQ(after.top, suggested.top);
+    if (suggested.right - suggested.left <= GetSystemMetrics(SM_CXMAXTRACK) &&
+        suggested.bottom - suggested.top <= GetSystemMetrics(SM_CYMAXTRACK)) {
+      EXPECT_EQ(after.right, suggested.right);
+      EXPECT_EQ(after.bottom, suggested.bottom);
+    }
+    EXPECT_EQ(FontOf(list()).lfHeight, ScaleMain(edition::kMainWindow.font_height, new_dpi));
+    const auto columns = Columns(list());
+    ASSERT_EQ(columns.size(), edition::kColumns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      SCOPED_TRACE(i);
+      const int old_width = ScaleMain(edition::kColumns[i].width, old_dpi);
+      EXPECT_EQ(columns[i].width,
+                MulDiv(old_width, static_cast<int>(new_dpi), static_cast<int>(old_dpi)));
+    }
+    const RECT bar = RectInParent(status());
+    EXPECT_EQ(bar.bottom - bar.top,
+              MulDiv(edition::kStatusBarHeight, static_cast<int>(new_dpi), 96));
+    EXPECT_EQ(RectInParent(list()).bottom, bar.top);
+    EXPECT_EQ(bar.bottom, ClientRectOf(main()).bottom);
+
+    SendMessageW(main(), WM_DPICHANGED, MAKEWPARAM(old_dpi, old_dpi),
+                 reinterpret_cast<LPARAM>(&before));
+    EXPECT_EQ(FontOf(list()).lfHeight, ScaleMain(edition::kMainWindow.font_height, old_dpi));
   }
-  const RECT bar = RectInParent(status());
-  EXPECT_EQ(bar.bottom - bar.top, MulDiv(edition::kStatusBarHeight, static_cast<int>(new_dpi), 96));
-  EXPECT_EQ(RectInParent(list()).bottom, bar.top);
-  EXPECT_EQ(bar.bottom, ClientRectOf(main()).bottom);
 }
 
 // ---------------------------------------------------------------- FormView
