@@ -76,16 +76,6 @@ std::wstring DeviceQueryName(const std::wstring& volume_name) {
 
 // --- the report ---
 
-struct ReportSteps {
-  bool device_number_first;
-  std::wstring_view device_number_label;
-  bool partition_none_line;
-  bool serial;
-};
-inline constexpr ReportSteps kReportSteps =
-    edition::kFull ? ReportSteps{true, L"->Parent DeviceNumber: ", true, true}
-                   : ReportSteps{false, L"->DeviceNumber: ", false, false};
-
 constexpr std::array<std::wstring_view, 3> kStyleLines{L"Style: MBR", L"Style: GPT", L"Style: RAW"};
 
 std::wstring Decimal(int64_t value) { return std::to_wstring(value); }
@@ -93,7 +83,7 @@ std::wstring Unsigned(uint32_t value) { return std::to_wstring(value); }
 
 void AddDeviceNumberLine(Platform& platform, const OwnedHandle& device,
                          std::vector<std::wstring>& lines) {
-  const std::wstring label(kReportSteps.device_number_label);
+  const std::wstring label(edition::kReportSteps.device_number_label);
   StorageDeviceNumber number{};
   uint32_t bytes_returned = 0;
   if (device.valid() &&
@@ -113,7 +103,7 @@ void AddPartitionLines(Platform& platform, const OwnedHandle& device,
                        std::vector<std::wstring>& lines) {
   PartitionInformationEx info{};
   if (!device.valid() || !GetPartitionInfoEx(platform, device.get(), info)) {
-    if (kReportSteps.partition_none_line) lines.push_back(L"->Partition_Info: NONE");
+    if (edition::kReportSteps.partition_none_line) lines.push_back(L"->Partition_Info: NONE");
     return;
   }
   lines.push_back(L"->Partition_Info");
@@ -216,15 +206,11 @@ void VolumeNameToDeviceName(Platform& platform, const std::wstring& volume_name,
 
 bool GetDeviceNumber(Platform& platform, const std::wstring& device_path, int32_t& disk_number,
                      int32_t& partition_number) {
-  // The full edition asks for queries only and shares nothing; the reduced one reads and
-  // lets others read and write.
-  constexpr uint32_t kAccess = edition::kFull ? file_access::kNone : file_access::kGenericRead;
-  constexpr uint32_t kShare =
-      edition::kFull ? 0 : file_access::kShareRead | file_access::kShareWrite;
   disk_number = -1;
   partition_number = -1;
   const OwnedHandle device(
-      platform, platform.CreateFile(device_path, kAccess, kShare, file_access::kOpenExisting,
+      platform, platform.CreateFile(device_path, edition::kDeviceNumberAccess,
+                                    edition::kDeviceNumberShare, file_access::kOpenExisting,
                                     file_access::kAttributeNormal, edition::kApi));
   if (!device.valid()) return false;
   StorageDeviceNumber number{};
@@ -293,7 +279,7 @@ void GetVolumeReport(Platform& platform, const std::wstring& target,
                                          file_access::kShareRead | file_access::kShareWrite,
                                          file_access::kOpenExisting, file_access::kAttributeNormal,
                                          edition::kApi));
-  if (kReportSteps.device_number_first) {
+  if (edition::kReportSteps.device_number_first) {
     AddDeviceNumberLine(platform, device, lines);
     AddPartitionLines(platform, device, lines);
   } else {
@@ -304,7 +290,7 @@ void GetVolumeReport(Platform& platform, const std::wstring& target,
   std::wstring volume_guid;
   GetMountPointVolumeName(platform, root, volume_guid);
   lines.push_back(L"->VolumeGUID: " + volume_guid);
-  if (kReportSteps.serial) AddSerialLine(platform, root, lines);
+  if (edition::kReportSteps.serial) AddSerialLine(platform, root, lines);
   device.Close();
   AddFreeSpaceLines(platform, root, lines);
 }

@@ -29,8 +29,8 @@ struct WindowLayout {
   int font_height;  // the font's height in design pixels (negative: character height)
   int design_dpi;
 };
-inline constexpr WindowLayout kMainWindow = kFull ? WindowLayout{425, 123, 1094, 288, -14, 120}
-                                                  : WindowLayout{383, 126, 714, 201, -11, 96};
+inline constexpr WindowLayout kMainWindow =
+    kFull ? WindowLayout{425, 123, 1094, 288, -14, 120} : WindowLayout{383, 126, 714, 201, -11, 96};
 inline constexpr std::wstring_view kFontName = L"MS Sans Serif";
 inline constexpr std::wstring_view kLayoutCaption = L"Volumes";
 inline constexpr std::wstring_view kTitle = L"Karrowin 0.3 by volumes@lindquay.example";
@@ -122,10 +122,29 @@ inline constexpr std::span<const MenuItem> kMenu =
 // --- rows and commands ---
 inline constexpr bool kVolumeSizeAndSerial = kFull;  // "Volume Size" and "Serial" columns
 inline constexpr bool kShadowCopies = kFull;         // shadow-copy rows in the DOS-device view
-inline constexpr bool kDosRowBackslash = kFull;      // a DOS-device row's "PathName" is C:\ (else C:)
+inline constexpr bool kDosRowBackslash = kFull;  // a DOS-device row's "PathName" is C:\ (else C:)
 // Drive types that the DOS-device view keeps (removable only when not a floppy).
 inline constexpr bool kListNoRootDir = kFull;
-inline constexpr ApiForm kClipboardForm = kApi;      // CF_TEXT or CF_UNICODETEXT
+inline constexpr ApiForm kClipboardForm = kApi;  // CF_TEXT or CF_UNICODETEXT
+
+// --- device queries and the report ---
+// GetDeviceNumber: the full edition opens a drive for queries only and shares nothing;
+// the reduced one reads and lets others read and write.
+inline constexpr uint32_t kDeviceNumberAccess =
+    kFull ? file_access::kNone : file_access::kGenericRead;
+inline constexpr uint32_t kDeviceNumberShare =
+    kFull ? 0 : file_access::kShareRead | file_access::kShareWrite;
+// The report: the full edition asks the device number before the partition entry, says
+// "NONE" for a partition entry it cannot read, and has a serial line.
+struct ReportSteps {
+  bool device_number_first;
+  std::wstring_view device_number_label;
+  bool partition_none_line;
+  bool serial;
+};
+inline constexpr ReportSteps kReportSteps =
+    kFull ? ReportSteps{true, L"->Parent DeviceNumber: ", true, true}
+          : ReportSteps{false, L"->DeviceNumber: ", false, false};
 
 // --- properties window ---
 inline constexpr int kPropertiesWidth = 490, kPropertiesHeight = 329;
