@@ -1,9 +1,15 @@
-# MinGW-w64 configuration: one real executable and its tests, of the edition that
-# belongs to the target: 32-bit builds the full edition, 64-bit the reduced one.
-if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+# MinGW-w64 configuration: one real executable and its tests, of one edition. By
+# default the edition belongs to the target: 32-bit builds the full edition, 64-bit the
+# reduced one. VOLUMES_EDITION=full or reduced builds either one for either target: the
+# full edition as 64-bit code is what a machine that cannot run 32-bit code tests natively.
+set(VOLUMES_EDITION auto CACHE STRING "full, reduced, or auto (full for 32-bit targets, reduced for 64-bit)")
+set_property(CACHE VOLUMES_EDITION PROPERTY STRINGS auto full reduced)
+if(VOLUMES_EDITION STREQUAL "full" OR (VOLUMES_EDITION STREQUAL "auto" AND CMAKE_SIZEOF_VOID_P EQUAL 4))
   set(VOLUMES_FULL 1)
-else()
+elseif(VOLUMES_EDITION STREQUAL "reduced" OR VOLUMES_EDITION STREQUAL "auto")
   set(VOLUMES_FULL 0)
+else()
+  message(FATAL_ERROR "VOLUMES_EDITION is ${VOLUMES_EDITION}; it must be full, reduced or auto")
 endif()
 enable_language(RC)
 
@@ -78,9 +84,25 @@ get_property(all_tests DIRECTORY PROPERTY TESTS)
 if(all_tests)
   set_tests_properties(${all_tests} PROPERTIES ENVIRONMENT "${VOLUMES_WINE_ENV}")
 endif()
+# The 32-bit volumes.exe read from this 64-bit build of the full edition: its list and
+# broadcasts (WineProgram) and its resources, across the bitnesses. Where 32-bit code is
+# emulated, this is the one way to read that program: another process's memory in an
+# emulated program is only readable from a native 64-bit one.
+set(VOLUMES_PROGRAM32 "" CACHE FILEPATH "The 32-bit volumes.exe for the test program32 (64-bit full edition only)")
+if(VOLUMES_PROGRAM32 AND TARGET win32_tests AND VOLUMES_FULL AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+  string(REPLACE "/" "\\" program32 "Z:${VOLUMES_PROGRAM32}")
+  add_test(NAME program32
+           COMMAND win32_tests --gtest_filter=WineProgram.*:WineResources.*
+                   --gtest_output=xml:results/program32.xml
+           WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+  set_tests_properties(program32 PROPERTIES TIMEOUT 600
+                       ENVIRONMENT "${VOLUMES_WINE_ENV};VOLUMES_PROGRAM=${program32}")
+endif()
+
 # Wine mirrors its clipboard into the X display's selection, which both suites write
-# and read back: they must not run at the same time.
-foreach(suite win32 ui)
+# and read back, and the program tests broadcast to every window of the prefix: none of
+# them may run at the same time as another.
+foreach(suite win32 ui program32)
   if(TEST ${suite})
     set_tests_properties(${suite} PROPERTIES RESOURCE_LOCK clipboard)
   endif()

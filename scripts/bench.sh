@@ -81,16 +81,17 @@ wine_bench() {
     wine_env bench-wine
     cd "$dir" || exit 1
     echo
-    echo "$bits-bit build under $(wine --version):"
-    wine wine_refresh_bench.exe 50 || exit 1
-    empty=$(wine startup_probe.exe window empty_window.exe 7) || exit 1
-    listed=$(wine startup_probe.exe list "$(winepath -w "$VOLUMES_ROOT/$program")" 7) || exit 1
+    echo "$bits-bit build under $(wine64 --version):"
+    "wine$bits" wine_refresh_bench.exe 50 || exit 1
+    empty=$("wine$bits" startup_probe.exe window empty_window.exe 7) || exit 1
+    listed=$("wine$bits" startup_probe.exe list "$(wine64 winepath -w "$VOLUMES_ROOT/$program")" 7) ||
+      exit 1
     echo "start-up, median of 7: volumes.exe to its first filled list $listed ms;" \
       "an empty window program to its window $empty ms"
   )
 }
 
-if ! command -v wine >/dev/null || ! command -v i686-w64-mingw32-g++-posix >/dev/null; then
+if [ ! -x "$WINE64_LOADER" ] || ! command -v i686-w64-mingw32-g++-posix >/dev/null; then
   say "Wine or MinGW is missing: no Wine benchmarks"
   exit $status
 fi

@@ -2,6 +2,7 @@
 
 VOLUMES_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 JOBS=${VOLUMES_JOBS:-2}
+source "$VOLUMES_ROOT/scripts/emulation.sh"
 
 say() { printf 'volumes: %s\n' "$*"; }
 die() {
@@ -9,10 +10,11 @@ die() {
   exit 1
 }
 
-# Installs what is missing; a failure ends the script with install-deps.sh's own message.
+# Installs what is missing and makes 32-bit programs run; a failure ends the script
+# with install-deps.sh's own message.
 install_deps() {
   if ! bash "$VOLUMES_ROOT/scripts/install-deps.sh"; then
-    die "the tools above could not be installed; nothing was built."
+    die "the set-up above failed; nothing was built."
   fi
 }
 
@@ -39,25 +41,46 @@ build() {
   fi
 }
 
+# Wine's two loaders, started directly. The `wine` launcher takes the 32-bit loader
+# for every program, which then starts the 64-bit one for a 64-bit program: where
+# 32-bit code is emulated, that detour alone costs the emulated start.
+WINE32_LOADER=/usr/lib/wine/wine
+WINE64_LOADER=/usr/lib/wine/wine64
+wine32() { "$WINE32_LOADER" "$@"; }
+wine64() { "$WINE64_LOADER" "$@"; }
+
 # The Wine environment of one build folder: its own prefix and home, quiet, no
-# Mono or Gecko installers. A win64 prefix runs 32-bit programs too.
+# Mono or Gecko installers; new 64-bit processes on the 64-bit loader. A win64 prefix
+# runs 32-bit programs too.
 wine_env() {
   local dir=$VOLUMES_ROOT/build/$1
   mkdir -p "$dir/winehome"
   export WINEPREFIX=$dir/wineprefix HOME=$dir/winehome WINEDEBUG=-all WINEARCH=win64
-  export WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEDLLOVERRIDES="mscoree,mshtml=" WINELOADER=$WINE64_LOADER
+  use_i386_emulation "$VOLUMES_ROOT/build/emulation"
 }
 
-# Creates the build folder's Wine prefix once (about half a minute), so that tests
-# running in parallel do not race to create it.
+wineprefix_ready() { [ -f "$1/system.reg" ] && [ -d "$1/drive_c/windows/system32" ]; }
+
+# Gives a build folder its Wine prefix, once: a copy of build/prefix-template, which
+# is created first (half a minute natively, a few minutes where 32-bit code is
+# emulated). Tests running in parallel must not race to create a prefix.
 prepare_prefix() {
+  local prefix=$VOLUMES_ROOT/build/$1/wineprefix
+  wineprefix_ready "$prefix" && return 0
+  mkdir -p "$VOLUMES_ROOT/build"
   (
-    wine_env "$1"
-    if [ -f "$WINEPREFIX/system.reg" ] && [ -d "$WINEPREFIX/drive_c/windows/system32" ]; then
-      exit 0
+    exec 9>"$VOLUMES_ROOT/build/prefix-template.lock"
+    flock 9
+    wine_env prefix-template
+    if ! wineprefix_ready "$WINEPREFIX"; then
+      rm -rf "$WINEPREFIX"
+      wine64 wineboot -i >"$VOLUMES_ROOT/build/prefix-template.wineboot.log" 2>&1 &&
+        wineserver -w || exit 1
     fi
-    rm -rf "$WINEPREFIX"
-    wineboot -i >"$VOLUMES_ROOT/build/$1.wineboot.log" 2>&1 && wineserver -w
+    rm -rf "$prefix"
+    mkdir -p "${prefix%/*}"
+    cp -a "$WINEPREFIX" "$prefix"
   )
 }
 

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing volumes needs on Debian 12.
+# Installs what building, running and testing volumes needs on Debian 12, and makes
+# 32-bit programs run (scripts/emulation.sh).
 # Idempotent: packages already present are skipped; apt is not touched when nothing is missing.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/emulation.sh"
 
 need_root() {
   if [ "$(id -u)" -ne 0 ]; then
-    echo "volumes: installing packages needs root; run this as root (or with sudo)." >&2
+    echo "volumes: $1 needs root; run this as root (or with sudo)." >&2
     exit 1
   fi
 }
@@ -17,6 +19,7 @@ packages=(
   clang libclang-rt-14-dev
   wine wine64 wine32:i386
   xvfb xdotool imagemagick x11-utils
+  qemu-user-static
 )
 
 missing=()
@@ -26,23 +29,32 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+  need_root "installing packages"
+  echo "volumes: installing ${missing[*]}"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  log=/tmp/volumes-apt.log
+  # A mirror in the middle of a sync serves a stale index now and then: try again, and
+  # go on with what arrived, since the install below may not need the rest.
+  for attempt in 1 2 3; do
+    apt-get update -qq >"$log" 2>&1 && break
+    [ "$attempt" -lt 3 ] && sleep $((attempt * 5))
+  done
+  apt_install() { apt-get install -y -qq --no-install-recommends "$@" "${missing[@]}" >>"$log" 2>&1; }
+  # Without one architecture's index of the security suite, apt may want an amd64
+  # library from there whose i386 twin it cannot see; the release's own suite has both.
+  if ! apt_install && ! apt_install -t "$(. /etc/os-release && echo "$VERSION_CODENAME")"; then
+    echo "volumes: could not install: ${missing[*]}" >&2
+    echo "volumes: the last lines of apt's output (full log in $log):" >&2
+    tail -n 15 "$log" >&2
+    exit 1
+  fi
 fi
 
-need_root
-echo "volumes: installing ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
+if [ "$(i386_kind)" != native ] || [ -f "$I386_ENTRY" ]; then
+  need_root "setting up 32-bit programs"
 fi
-export DEBIAN_FRONTEND=noninteractive
-if ! apt-get update -qq; then
-  echo "volumes: apt-get update failed; check the network and /etc/apt/sources.list." >&2
-  exit 1
-fi
-if ! apt-get install -y -qq --no-install-recommends "${missing[@]}" >/tmp/volumes-apt.log 2>&1; then
-  echo "volumes: could not install: ${missing[*]}" >&2
-  echo "volumes: the last lines of apt's output (full log in /tmp/volumes-apt.log):" >&2
-  tail -n 15 /tmp/volumes-apt.log >&2
-  exit 1
-fi
+setup_i386

@@ -29,13 +29,20 @@ for b in win32 win64; do
   build "$b" --target volumes || die "the build failed"
 done
 
+i386=$(i386_kind)
 say "preparing the Wine prefix of build/$name (the first time takes about half a minute)"
-prepare_prefix "$name" || die "could not create the Wine prefix (see build/$name.wineboot.log)"
+prepare_prefix "$name" ||
+  die "could not create the Wine prefix (see build/prefix-template.wineboot.log)"
 wine_env "$name"
+if [ "$bits" = 32 ] && [ "$i386" = emulated ]; then
+  say "this kernel refuses 32-bit programs: the 32-bit volumes.exe runs under the emulator" \
+    "qemu-i386, and its window takes a few seconds to appear"
+fi
 
 if [ -n "${DISPLAY:-}" ]; then
   say "running $exe on $DISPLAY"
-  exec wine "$exe"
+  "wine$bits" "$exe"
+  exit
 fi
 
 program_pid=
@@ -49,18 +56,20 @@ trap 'exit 130' INT TERM
 
 start_xvfb 1600x900 || die "could not start Xvfb"
 say "running $exe on the private display $DISPLAY"
-wine explorer /desktop=volumes,1600x900 "$exe" >"build/$name.run.log" 2>&1 &
+wine64 explorer /desktop=volumes,1600x900 "$exe" >"build/$name.run.log" 2>&1 &
 program_pid=$!
 
 # The main window's title: the full title, or the layout caption the reduced build keeps.
+# Where the program is emulated, a dot every five seconds shows that it is still coming.
 window=
-for _ in $(seq 120); do
+for tick in $(seq 240); do
   window=$(xdotool search --name 'Karrowin|^Volumes$' 2>/dev/null | head -n 1 || true)
   [ -n "$window" ] && break
   kill -0 "$program_pid" 2>/dev/null || die "volumes.exe ended before it showed its window"
+  [ $((tick % 10)) -eq 0 ] && printf 'volumes: waiting for the window (%ds)\n' $((tick / 2))
   sleep 0.5
 done
-[ -n "$window" ] || die "volumes.exe showed no window within a minute"
+[ -n "$window" ] || die "volumes.exe showed no window within two minutes (see build/$name.run.log)"
 sleep 2  # let the first refresh fill the list and paint
 
 mkdir -p build/screenshots

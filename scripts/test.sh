@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # Builds every configuration and runs every test suite:
-#   build/host       host unit tests, both editions
-#   build/host-asan  the same under AddressSanitizer and UndefinedBehaviorSanitizer
-#   build/win32      32-bit MinGW (full edition): unit, Win32 and UI tests under Wine
-#   build/win64      64-bit MinGW (reduced edition): the same
-#   build/fuzz       libFuzzer smoke runs, when tests/fuzz exists
-# then checks that both volumes.exe import system DLLs only, and prints a summary.
+#   build/host        host unit tests, both editions
+#   build/host-asan   the same under AddressSanitizer and UndefinedBehaviorSanitizer
+#   build/win32       32-bit MinGW (full edition): unit, Win32 and UI tests under Wine
+#   build/win64       64-bit MinGW (reduced edition): the same
+#   build/win64-full  64-bit MinGW of the full edition: the same, and program32, which
+#                     reads the 32-bit volumes.exe of build/win32 from outside
+#   build/fuzz        libFuzzer smoke runs, when tests/fuzz exists
+# then checks that both volumes.exe import system DLLs only, and prints a summary that
+# says how each suite ran: on the host, natively under Wine, or under emulation.
+# Where the kernel refuses 32-bit programs (scripts/emulation.sh), the 32-bit suites
+# run under emulation one case per process (see run_emulated below).
 # Exits non-zero when anything failed.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -19,10 +24,11 @@ fail() {
   say "FAILED: $1" >&2
 }
 elapsed() { echo "$(($(date +%s) - started))s"; }
+wine_builds=(win32 win64 win64-full)
 
 cleanup() {
+  for b in "${wine_builds[@]}"; do stop_wineserver "$b"; done
   stop_xvfb
-  for b in win32 win64; do stop_wineserver "$b"; done
   [ -n "${prefix_pids:-}" ] && kill $prefix_pids 2>/dev/null
   true
 }
@@ -31,10 +37,11 @@ trap 'exit 130' INT TERM
 
 install_deps
 mkdir -p build
+i386=$(i386_kind)
 
-# The Wine prefixes take half a minute each to create; that happens while compiling.
+# The Wine prefixes are made while compiling (one is created, the others are copies).
 prefix_pids=
-for b in win32 win64; do
+for b in "${wine_builds[@]}"; do
   prepare_prefix "$b" &
   prefix_pids+=" $!"
 done
@@ -46,6 +53,7 @@ configs=(
   "host-asan|-DVOLUMES_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
   "win32|-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release"
   "win64|-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release"
+  "win64-full|-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DVOLUMES_EDITION=full -DVOLUMES_PROGRAM32=$VOLUMES_ROOT/build/win32/volumes.exe"
 )
 if [ -f tests/fuzz/CMakeLists.txt ]; then
   configs+=("fuzz|-DVOLUMES_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++")
@@ -88,10 +96,92 @@ count_suite() {
   [ "${disabled:-0}" -gt 0 ] && printf ', %d disabled' "$disabled"
   return 0
 }
+summary_line() {  # summary_line BUILD TEST HOW STATUS [COUNTS]
+  summary+=("$(printf '%-10s %-28s %-9s %-8s %s' "$@")")
+}
+
+# Where 32-bit programs are emulated, Wine's 32-bit processes start quickly (see
+# scripts/mmap_noreplace.c) but the emulator mishandles some of what Wine does with
+# signals. Any of them may then crash or hang the process at random; one case per
+# process keeps the others safe, and a case whose process ended without a verdict runs
+# again, up to three times (a case that fails an assertion is not run again).
+# Cases that cannot work under the emulator are left out, each with its reason:
+declare -A LEFT_OUT_UNDER_EMULATION=(
+  [WineProgram.*]="reading an emulated program's memory needs a native 64-bit reader: build/win64-full's program32 reads this volumes.exe"
+  [CommandsTest.ReducedBuildHasNoFullOnlyCommands]="skipped in the full edition; the emulator ends a process that skips a test"
+  [WineCommands.AddIsNoCommandOfTheReducedEdition]="skipped in the full edition; the emulator ends a process that skips a test"
+  [CrashUi.AccessViolationInAHandlerIsReportedAndTheWindowGoesOn]="the emulator delivers the fault as an illegal instruction (run natively in build/win64-full)"
+  [CrashUi.StackOverflowInAHandlerIsReportedAndTheWindowGoesOn]="the emulator ends the process on a stack overflow (run natively in build/win64-full)"
+)
+left_out_reason() {
+  local pattern
+  for pattern in "${!LEFT_OUT_UNDER_EMULATION[@]}"; do
+    # shellcheck disable=SC2053  # the keys are glob patterns
+    [[ "$1" == $pattern ]] && echo "${LEFT_OUT_UNDER_EMULATION[$pattern]}" && return 0
+  done
+  return 1
+}
+
+# run_emulated BUILD SUITE EXE: every case of one GoogleTest executable of build/BUILD,
+# one process each; the counts land in the summary as for any suite.
+run_emulated() {
+  local dir=build/$1 suite=$2 exe=$3 cases case file reason attempt left_out=0 crashed=()
+  local results=results/$suite.cases
+  mkdir -p "$dir/$results"
+  cases=$(cd "$dir" && "$VOLUMES_ROOT/cmake/wine-run.sh" 32 "$exe" --gtest_list_tests |
+    tr -d '\r' | awk '/^[^ ]/ { group = $1 } /^  [^ ]/ { print group $1 }' | grep -v DISABLED_)
+  for case in $cases; do
+    if reason=$(left_out_reason "$case"); then
+      echo "left out under emulation: $case: $reason" >>"$dir.ctest.log"
+      left_out=$((left_out + 1))
+      continue
+    fi
+    file=$results/${case//\//_}.xml
+    for attempt in 1 2 3; do
+      (cd "$dir" && timeout -s KILL 120 "$VOLUMES_ROOT/cmake/wine-run.sh" 32 "$exe" \
+        --gtest_filter="$case" --gtest_output="xml:$file") >>"$dir.ctest.log" 2>&1
+      [ -f "$dir/$file" ] && break
+      echo "no verdict from $case under emulation (attempt $attempt)" >>"$dir.ctest.log"
+    done
+    [ -f "$dir/$file" ] || crashed+=("$case")
+  done
+  local ran=${#crashed[@]} failed=${#crashed[@]} skipped=0 report
+  for report in "$dir/$results"/*.xml; do
+    [ -f "$report" ] || continue
+    ran=$((ran + $(xml_count "$report" tests)))
+    failed=$((failed + $(xml_count "$report" failures)))
+    skipped=$((skipped + $(grep -c 'result="skipped"' "$report")))
+  done
+  local counts status=Passed
+  counts=$(printf '%4d ran, %d failed, %d skipped, %d left out' "$ran" "$failed" "$skipped" "$left_out")
+  if [ "$ran" -eq 0 ] || [ "$failed" -gt 0 ]; then
+    status=Failed
+    fail "build/$1 $suite under emulation (log: $dir.ctest.log)${crashed[*]:+; no verdict from ${crashed[*]}}"
+  fi
+  summary_line "$1" "$suite" emulated "$status" "$counts"
+}
 
 for name in "${built[@]}"; do
   dir=build/$name
-  rm -f "$dir"/results/*.xml
+  rm -rf "$dir"/results/*.xml "$dir"/results/*.cases
+  how=native
+  case $name in host*|fuzz) how=host ;; esac
+  if [ "$name" = win32 ] && [ "$i386" != native ]; then
+    if [ "$i386" = none ]; then
+      summary_line "$name" "unit, win32, ui" "not run" Failed "32-bit programs cannot run here"
+      fail "build/$name: 32-bit programs cannot run here (see install-deps.sh's message)"
+      continue
+    fi
+    say "testing build/$name under emulation, one case per process ($(elapsed))"
+    : >"$dir.ctest.log"
+    # One Wine server and its services for all the cases, started by a 64-bit program.
+    (wine_env "$name" && wineserver -p && wine64 cmd /c exit >/dev/null 2>&1)
+    run_emulated "$name" unit unit_tests.exe
+    run_emulated "$name" win32 win32_tests.exe
+    run_emulated "$name" ui ui_tests.exe
+    stop_wineserver "$name"
+    continue
+  fi
   say "testing build/$name ($(elapsed))"
   if ! ctest --test-dir "$dir" --output-on-failure -j "$JOBS" >"$dir.ctest.log" 2>&1; then
     cat "$dir.ctest.log"
@@ -99,16 +189,22 @@ for name in "${built[@]}"; do
   fi
   # One line per ctest test: its outcome, and for GoogleTest suites the counts.
   while read -r test status; do
-    line=$(printf '%-10s %-28s %-8s' "$name" "$test" "$status")
     if [ -f "$dir/results/$test.xml" ]; then
-      line+=$(count_suite "$dir/results/$test.xml")
+      summary_line "$name" "$test" "$how" "$status" "$(count_suite "$dir/results/$test.xml")"
+      if [ "$(xml_count "$dir/results/$test.xml" tests)" = 0 ]; then
+        fail "build/$name $test ran no test"
+      fi
     elif [[ "$test" != fuzz_* && "$test" != bench_* ]]; then
-      line+="no report: the suite crashed or timed out"
+      summary_line "$name" "$test" "$how" "$status" "no report: the suite crashed or timed out"
+    else
+      summary_line "$name" "$test" "$how" "$status"
     fi
-    summary+=("$line")
   done < <(sed -n 's/^ *[0-9]*\/[0-9]* Test *#[0-9]*: \([^ ]*\) [. ]*\**\([A-Za-z]*\).*/\1 \2/p' "$dir.ctest.log" |
     sort)
-  grep -q 'No tests were found' "$dir.ctest.log" && summary+=("$(printf '%-10s no tests' "$name")")
+  if grep -q 'No tests were found' "$dir.ctest.log"; then
+    summary_line "$name" "(none)" "$how" Failed "no tests"
+    fail "build/$name has no tests"
+  fi
 done
 
 # Both programs must run on a bare Windows: system DLLs only.
@@ -130,7 +226,11 @@ done
 
 echo
 echo "==== summary ($(elapsed)) ===="
+echo "32-bit programs run here: $i386"
 printf '%s\n' "${summary[@]}"
+if [ "$i386" = emulated ] && [ -f build/win32.ctest.log ]; then
+  grep '^left out under emulation: ' build/win32.ctest.log
+fi
 if [ ${#failures[@]} -gt 0 ]; then
   echo "FAILED:"
   printf '  %s\n' "${failures[@]}"
