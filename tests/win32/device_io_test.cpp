@@ -30,26 +30,28 @@ TEST_P(DeviceAccess, StorageDeviceNumberOfTheSystemVolumeAndOfC) {
   ASSERT_FALSE(volume.empty());
   const std::wstring paths[] = {volume.substr(0, volume.size() - 1), L"\\\\.\\C:"};
   for (const std::wstring& path : paths) {
-    SCOPED_TRACE(platform_.ToAnsi(path));
+    // Named in each message rather than by SCOPED_TRACE, whose per-thread state this
+    // test must also run without where 32-bit code is emulated.
+    const std::string where = platform_.ToAnsi(path);
     const Handle device = platform_.CreateFile(path, 0, kShareRead | kShareWrite | kShareDelete,
                                                kOpenExisting, 0, GetParam());
-    ASSERT_NE(device, kInvalidHandle) << "error " << platform_.GetLastError();
+    ASSERT_NE(device, kInvalidHandle) << where << ": error " << platform_.GetLastError();
 
     StorageDeviceNumber number;
     number.DeviceType = number.DeviceNumber = number.PartitionNumber = 0xCDCDCDCD;
     uint32_t returned = 0;
     EXPECT_TRUE(platform_.DeviceIoControl(device, ioctl::kStorageGetDeviceNumber, nullptr, 0,
                                           &number, sizeof number, &returned))
-        << "error " << platform_.GetLastError();
-    EXPECT_EQ(returned, sizeof number);
-    EXPECT_NE(number.DeviceType, 0xCDCDCDCDu);
-    EXPECT_NE(number.DeviceNumber, 0xCDCDCDCDu);
-    EXPECT_NE(number.PartitionNumber, 0xCDCDCDCDu);
-    EXPECT_TRUE(platform_.CloseHandle(device));
+        << where << ": error " << platform_.GetLastError();
+    EXPECT_EQ(returned, sizeof number) << where;
+    EXPECT_NE(number.DeviceType, 0xCDCDCDCDu) << where;
+    EXPECT_NE(number.DeviceNumber, 0xCDCDCDCDu) << where;
+    EXPECT_NE(number.PartitionNumber, 0xCDCDCDCDu) << where;
+    EXPECT_TRUE(platform_.CloseHandle(device)) << where;
     // Really closed: a second close is refused.
     platform_.SetLastError(kUntouchedError);
-    EXPECT_FALSE(platform_.CloseHandle(device));
-    EXPECT_EQ(platform_.GetLastError(), static_cast<uint32_t>(ERROR_INVALID_HANDLE));
+    EXPECT_FALSE(platform_.CloseHandle(device)) << where;
+    EXPECT_EQ(platform_.GetLastError(), static_cast<uint32_t>(ERROR_INVALID_HANDLE)) << where;
   }
 }
 
