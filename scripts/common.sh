@@ -77,8 +77,8 @@ unmanage_test_windows() {
 }
 
 # Gives a build folder its Wine prefix, once: a copy of build/prefix-template, which
-# is created first (half a minute natively, a few minutes where 32-bit code is
-# emulated). Tests running in parallel must not race to create a prefix.
+# is created first (about half a minute, where 32-bit code is emulated too). Tests
+# running in parallel must not race to create a prefix.
 prepare_prefix() {
   local prefix=$VOLUMES_ROOT/build/$1/wineprefix
   if wineprefix_ready "$prefix"; then
