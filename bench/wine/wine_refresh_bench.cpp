@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/win32_platform.h"
+#include "tests/support/forwarding_platform.h"
 #include "ui/Ufrmvolume.h"
 
 namespace vol {
@@ -52,11 +53,11 @@ struct Playback {
   }
 };
 
-// Passes every call on to the real platform and keeps a step that makes the same call
-// again, with the same arguments and buffer sizes.
-class Recorder : public Platform {
+// Passes every call on to the real platform and, for the calls a refresh makes, keeps a
+// step that makes the same call again, with the same arguments and buffer sizes.
+class Recorder : public test::ForwardingPlatform {
  public:
-  explicit Recorder(Platform& real) : real_(real) {}
+  explicit Recorder(Platform& real) : ForwardingPlatform(real), real_(real) {}
 
   std::vector<std::function<void(Playback&)>> steps;
   std::map<std::string, int> counts;
@@ -89,23 +90,6 @@ class Recorder : public Platform {
     });
     return real_.GetVolumePathNamesForVolumeName(name, buffer, length, returned);
   }
-  bool SetVolumeMountPoint(const std::wstring& mount, const std::wstring& volume) override {
-    return real_.SetVolumeMountPoint(mount, volume);
-  }
-  bool DeleteVolumeMountPoint(const std::wstring& mount) override {
-    return real_.DeleteVolumeMountPoint(mount);
-  }
-  Module LoadLibrary(const std::wstring& file, ApiForm form) override {
-    return real_.LoadLibrary(file, form);
-  }
-  bool FreeLibrary(Module module) override { return real_.FreeLibrary(module); }
-  ProcAddress GetProcAddress(Module module, const char* name) override {
-    return real_.GetProcAddress(module, name);
-  }
-  bool CallGetVolumeNameForVolumeMountPoint(ProcAddress function, const std::string& mount,
-                                            char* buffer, uint32_t length) override {
-    return real_.CallGetVolumeNameForVolumeMountPoint(function, mount, buffer, length);
-  }
   uint32_t QueryDosDevice(const std::wstring* name, wchar_t* buffer, uint32_t length,
                           ApiForm form) override {
     std::optional<std::wstring> copy;
@@ -114,10 +98,6 @@ class Recorder : public Platform {
       p.platform.QueryDosDevice(copy ? &*copy : nullptr, Text(p, length), length, form);
     });
     return real_.QueryDosDevice(name, buffer, length, form);
-  }
-  bool DefineDosDevice(uint32_t flags, const std::wstring& name, const std::wstring* target,
-                       ApiForm form) override {
-    return real_.DefineDosDevice(flags, name, target, form);
   }
   uint32_t GetDriveType(const std::wstring& root, ApiForm form) override {
     Add("GetDriveType", [root, form](Playback& p) { p.platform.GetDriveType(root, form); });
@@ -181,7 +161,6 @@ class Recorder : public Platform {
     Add("FromAnsi", [text](Playback& p) { p.platform.FromAnsi(text); });
     return real_.FromAnsi(text);
   }
-  void Sleep(uint32_t ms) override { real_.Sleep(ms); }
   // A refresh that wants to show a message has gone wrong; a benchmark must not wait
   // for someone to click it away.
   void MessageBox(const std::wstring& text, const std::wstring&, uint32_t, ApiForm) override {
@@ -192,11 +171,6 @@ class Recorder : public Platform {
     std::fprintf(stderr, "message: %ls\n", text.c_str());
     ++counts["ShowMessage"];
   }
-  bool SetClipboardText(const std::wstring& text, ApiForm form) override {
-    return real_.SetClipboardText(text, form);
-  }
-  std::wstring LocalDateTimeText() override { return real_.LocalDateTimeText(); }
-  std::wstring ExecutablePath() override { return real_.ExecutablePath(); }
 
  private:
   static wchar_t* Text(Playback& p, uint32_t length) {

@@ -19,6 +19,7 @@
 // Only after win32_platform.h, which takes the plain names back from windows.h's macros
 // before the platform interface declares them. Tests include these through here.
 #include "devices/udiskmgmt.h"
+#include "tests/support/forwarding_platform.h"
 #include "tests/unit/fake_view.h"
 #include "tests/win32/win32_test_support.h"
 #include "ui/Ufrmvolume.h"
@@ -43,7 +44,10 @@ inline std::wstring ProgramPath() {
 // The real platform, except that a message box is written down instead of shown (a
 // shown one would wait for a user). It counts the handles, searches and modules that
 // were opened and not yet closed.
-class RecordingPlatform final : public Platform {
+struct RealPlatform {
+  Win32Platform real;
+};
+class RecordingPlatform final : private RealPlatform, public ForwardingPlatform {
  public:
   struct Box {
     std::wstring text, caption;
@@ -51,118 +55,64 @@ class RecordingPlatform final : public Platform {
   std::vector<std::wstring> shown_messages;  // ShowMessage
   std::vector<Box> message_boxes;            // MessageBox
   std::vector<uint32_t> sleeps;
+  std::vector<std::wstring> mount_attempts;
+
+  RecordingPlatform() : ForwardingPlatform(real) {}
 
   int open_handles() const { return open_handles_; }
   int open_searches() const { return open_searches_; }
   int loaded_modules() const { return loaded_modules_; }
 
   Handle FindFirstVolume(std::wstring& volume_name) override {
-    const Handle find = real_.FindFirstVolume(volume_name);
+    const Handle find = ForwardingPlatform::FindFirstVolume(volume_name);
     if (find != kInvalidHandle) ++open_searches_;
     return find;
   }
-  bool FindNextVolume(Handle find, std::wstring& volume_name) override {
-    return real_.FindNextVolume(find, volume_name);
-  }
   bool FindVolumeClose(Handle find) override {
-    const bool closed = real_.FindVolumeClose(find);
+    const bool closed = ForwardingPlatform::FindVolumeClose(find);
     if (closed) --open_searches_;
     return closed;
-  }
-  bool GetVolumePathNamesForVolumeName(const std::wstring& volume_name, wchar_t* buffer,
-                                       uint32_t buffer_length, uint32_t* return_length) override {
-    return real_.GetVolumePathNamesForVolumeName(volume_name, buffer, buffer_length, return_length);
   }
   bool SetVolumeMountPoint(const std::wstring& mount_path,
                            const std::wstring& volume_name) override {
     mount_attempts.push_back(mount_path);
-    return real_.SetVolumeMountPoint(mount_path, volume_name);
-  }
-  bool DeleteVolumeMountPoint(const std::wstring& mount_path) override {
-    return real_.DeleteVolumeMountPoint(mount_path);
+    return ForwardingPlatform::SetVolumeMountPoint(mount_path, volume_name);
   }
   Module LoadLibrary(const std::wstring& file_name, ApiForm form) override {
-    const Module module = real_.LoadLibrary(file_name, form);
+    const Module module = ForwardingPlatform::LoadLibrary(file_name, form);
     if (module != 0) ++loaded_modules_;
     return module;
   }
   bool FreeLibrary(Module module) override {
-    const bool freed = real_.FreeLibrary(module);
+    const bool freed = ForwardingPlatform::FreeLibrary(module);
     if (freed) --loaded_modules_;
     return freed;
-  }
-  ProcAddress GetProcAddress(Module module, const char* export_name) override {
-    return real_.GetProcAddress(module, export_name);
-  }
-  bool CallGetVolumeNameForVolumeMountPoint(ProcAddress function, const std::string& mount_path,
-                                            char* buffer, uint32_t buffer_length) override {
-    return real_.CallGetVolumeNameForVolumeMountPoint(function, mount_path, buffer, buffer_length);
-  }
-  uint32_t QueryDosDevice(const std::wstring* device_name, wchar_t* buffer, uint32_t buffer_length,
-                          ApiForm form) override {
-    return real_.QueryDosDevice(device_name, buffer, buffer_length, form);
-  }
-  bool DefineDosDevice(uint32_t flags, const std::wstring& device_name,
-                       const std::wstring* target_path, ApiForm form) override {
-    return real_.DefineDosDevice(flags, device_name, target_path, form);
-  }
-  uint32_t GetDriveType(const std::wstring& root_path, ApiForm form) override {
-    return real_.GetDriveType(root_path, form);
-  }
-  bool GetDiskFreeSpace(const std::wstring& root_path, uint32_t* sectors_per_cluster,
-                        uint32_t* bytes_per_sector, uint32_t* free_clusters,
-                        uint32_t* total_clusters, ApiForm form) override {
-    return real_.GetDiskFreeSpace(root_path, sectors_per_cluster, bytes_per_sector, free_clusters,
-                                  total_clusters, form);
-  }
-  bool GetVolumeInformation(const std::wstring& root_path, uint32_t* serial_number,
-                            uint32_t* max_component_length, uint32_t* file_system_flags) override {
-    return real_.GetVolumeInformation(root_path, serial_number, max_component_length,
-                                      file_system_flags);
   }
   Handle CreateFile(const std::wstring& path, uint32_t access, uint32_t share_mode,
                     uint32_t creation_disposition, uint32_t flags_and_attributes,
                     ApiForm form) override {
-    const Handle handle = real_.CreateFile(path, access, share_mode, creation_disposition,
-                                           flags_and_attributes, form);
+    const Handle handle = ForwardingPlatform::CreateFile(path, access, share_mode,
+                                                         creation_disposition,
+                                                         flags_and_attributes, form);
     if (handle != kInvalidHandle) ++open_handles_;
     return handle;
   }
-  bool DeviceIoControl(Handle device, uint32_t control_code, const void* in_buffer,
-                       uint32_t in_size, void* out_buffer, uint32_t out_size,
-                       uint32_t* bytes_returned) override {
-    return real_.DeviceIoControl(device, control_code, in_buffer, in_size, out_buffer, out_size,
-                                 bytes_returned);
-  }
   bool CloseHandle(Handle handle) override {
-    const bool closed = real_.CloseHandle(handle);
+    const bool closed = ForwardingPlatform::CloseHandle(handle);
     if (closed) --open_handles_;
     return closed;
   }
-  uint32_t GetLastError() override { return real_.GetLastError(); }
-  void SetLastError(uint32_t code) override { real_.SetLastError(code); }
-  std::wstring FormatMessage(uint32_t code) override { return real_.FormatMessage(code); }
-  std::string ToAnsi(const std::wstring& text) override { return real_.ToAnsi(text); }
-  std::wstring FromAnsi(const std::string& text) override { return real_.FromAnsi(text); }
   void Sleep(uint32_t milliseconds) override {
     sleeps.push_back(milliseconds);
-    real_.Sleep(milliseconds);
+    ForwardingPlatform::Sleep(milliseconds);
   }
   void MessageBox(const std::wstring& text, const std::wstring& caption, uint32_t,
                   ApiForm) override {
     message_boxes.push_back({text, caption});
   }
   void ShowMessage(const std::wstring& text) override { shown_messages.push_back(text); }
-  bool SetClipboardText(const std::wstring& text, ApiForm form) override {
-    return real_.SetClipboardText(text, form);
-  }
-  std::wstring LocalDateTimeText() override { return real_.LocalDateTimeText(); }
-  std::wstring ExecutablePath() override { return real_.ExecutablePath(); }
-
-  std::vector<std::wstring> mount_attempts;
 
  private:
-  Win32Platform real_;
   int open_handles_ = 0;
   int open_searches_ = 0;
   int loaded_modules_ = 0;
