@@ -11,17 +11,13 @@
 # therefore writes to a file, shown once it has ended.
 bits=$1
 shift
-root=$(cd "$(dirname "$0")/.." && pwd)
-VOLUMES_ROOT=$root
-source "$root/scripts/emulation.sh"
-use_i386_emulation "$root/build/emulation" || exit 1
+source "$(dirname "$0")/../scripts/common.sh"
+use_i386_emulation "$VOLUMES_ROOT/build/emulation" || exit 1
 [ -n "${QEMU_SET_ENV:-}" ] && export QEMU_GUEST_BASE=0x100000000
-export WINELOADER=/usr/lib/wine/wine64
-loader=/usr/lib/wine/wine64
-[ "$bits" = 32 ] && loader=/usr/lib/wine/wine
+export WINELOADER=$WINE64_LOADER
 
 output=$(mktemp "${TMPDIR:-/tmp}/volumes-wine.XXXXXX") || exit 1
-"$loader" "$@" >"$output" 2>&1 </dev/null
+"wine$bits" "$@" >"$output" 2>&1 </dev/null
 status=$?
 cat "$output"
 rm -f "$output"
