@@ -6,15 +6,16 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/text.h"
+
 namespace vol {
 
+// The message travels as UTF-8 in what(), the one form every exception's message has,
+// and reads back unchanged.
 class DeviceError : public std::runtime_error {
  public:
-  explicit DeviceError(const std::wstring& message);
-  const std::wstring& message() const { return message_; }
-
- private:
-  std::wstring message_;
+  explicit DeviceError(const std::wstring& message) : std::runtime_error(Utf8FromWide(message)) {}
+  std::wstring message() const { return ErrorText(*this); }
 };
 
 }  // namespace vol
