@@ -1,0 +1,51 @@
+// What the device code and the crash reporter of the two builds differ in, stated once.
+// The window layout of each build (columns, menus, captions) is in ui/edition.h.
+//
+// The full edition is the 32-bit build; the reduced edition is the 64-bit build.
+// The build system defines VOLUMES_FULL_EDITION to 1 or 0 (host tests build the
+// window-free code twice, once per edition) and VOLUMES_CONTACT, the address that bug
+// reports go to (the CMake setting of the same name).
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "platform/platform.h"
+
+#ifndef VOLUMES_FULL_EDITION
+#error "VOLUMES_FULL_EDITION must be defined to 1 (32-bit build) or 0 (64-bit build)"
+#endif
+#ifndef VOLUMES_CONTACT
+#error "VOLUMES_CONTACT must be defined to the contact address, as a string literal"
+#endif
+
+namespace vol::edition {
+
+inline constexpr bool kFull = VOLUMES_FULL_EDITION != 0;
+
+// The text form of the system functions that come in both forms.
+inline constexpr ApiForm kApi = kFull ? ApiForm::Ansi : ApiForm::Wide;
+
+// The author's contact address: the end of the window title and the bug report's recipient.
+inline constexpr std::wstring_view kContactAddress = L"" VOLUMES_CONTACT;
+
+// GetDeviceNumber: the full edition opens a drive for queries only and shares nothing;
+// the reduced one reads and lets others read and write.
+inline constexpr uint32_t kDeviceNumberAccess =
+    kFull ? file_access::kNone : file_access::kGenericRead;
+inline constexpr uint32_t kDeviceNumberShare =
+    kFull ? 0 : file_access::kShareRead | file_access::kShareWrite;
+
+// The report: the full edition asks the device number before the partition entry, says
+// "NONE" for a partition entry it cannot read, and has a serial line.
+struct ReportSteps {
+  bool device_number_first;
+  std::wstring_view device_number_label;
+  bool partition_none_line;
+  bool serial;
+};
+inline constexpr ReportSteps kReportSteps =
+    kFull ? ReportSteps{true, L"->Parent DeviceNumber: ", true, true}
+          : ReportSteps{false, L"->DeviceNumber: ", false, false};
+
+}  // namespace vol::edition
