@@ -13,37 +13,24 @@ else()
 endif()
 enable_language(RC)
 
-volumes_core(volumes_core ${VOLUMES_FULL})
-
 set(VOLUMES_SYSTEM_LIBS
     comctl32 comdlg32 gdi32 user32 kernel32 advapi32 shell32 ole32 oleaut32 uuid version dbghelp
     psapi)
+volumes_layers("" ${VOLUMES_FULL})
 
-volumes_windows_sources(PLATFORM_WIN platform)
-volumes_library(volumes_win32 ${PLATFORM_WIN})
-target_link_libraries(volumes_win32 PUBLIC volumes_core ${VOLUMES_SYSTEM_LIBS})
-
-# The windows: everything of ui/ and crash/ that needs a window.
-volumes_windows_sources(UI_WIN ui)
-volumes_windows_sources(CRASH_WIN crash)
-volumes_library(volumes_windows ${UI_WIN} ${CRASH_WIN})
-target_link_libraries(volumes_windows PUBLIC volumes_core volumes_win32 ${VOLUMES_SYSTEM_LIBS})
-
-# The program itself, once app/ has its entry.
+# The program itself: app/, the top floor.
 file(GLOB APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/*.cpp)
 file(GLOB APP_RESOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/*.rc)
-if(APP_SOURCES)
-  add_executable(volumes WIN32 ${APP_SOURCES} ${APP_RESOURCES})
-  target_link_libraries(volumes PRIVATE volumes_windows volumes_win32)
-  target_compile_options(volumes PRIVATE ${VOLUMES_WARNINGS})
-  target_link_options(volumes PRIVATE -municode)
-  # The resource script names its manifest and icon relative to its own folder.
-  target_include_directories(volumes PRIVATE $<$<COMPILE_LANGUAGE:RC>:${CMAKE_SOURCE_DIR}/app>)
-endif()
+add_executable(volumes WIN32 ${APP_SOURCES} ${APP_RESOURCES})
+target_link_libraries(volumes PRIVATE volumes_ui)
+target_compile_options(volumes PRIVATE ${VOLUMES_WARNINGS})
+target_link_options(volumes PRIVATE -municode)
+# The resource script names its manifest and icon relative to its own folder.
+target_include_directories(volumes PRIVATE $<$<COMPILE_LANGUAGE:RC>:${CMAKE_SOURCE_DIR}/app>)
 
 if(VOLUMES_TESTS AND UNIT_TEST_SOURCES)
   add_executable(unit_tests ${UNIT_TEST_SOURCES})
-  target_link_libraries(unit_tests PRIVATE volumes_core volumes_sim gtest_main)
+  target_link_libraries(unit_tests PRIVATE volumes_ui volumes_sim gtest_main)
   target_compile_options(unit_tests PRIVATE ${VOLUMES_WARNINGS})
   volumes_gtest(unit unit_tests)
 endif()
@@ -51,7 +38,7 @@ endif()
 file(GLOB WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
 if(VOLUMES_TESTS AND WIN32_TEST_SOURCES)
   add_executable(win32_tests ${WIN32_TEST_SOURCES})
-  target_link_libraries(win32_tests PRIVATE volumes_win32 gtest_main)
+  target_link_libraries(win32_tests PRIVATE volumes_ui volumes_sim gtest_main)
   target_compile_options(win32_tests PRIVATE ${VOLUMES_WARNINGS})
   volumes_gtest(win32 win32_tests)
 endif()
@@ -69,7 +56,7 @@ if(VOLUMES_TESTS AND UI_TEST_SOURCES)
     get_filename_component(resource_dir ${resource} DIRECTORY)
     target_include_directories(ui_tests PRIVATE $<$<COMPILE_LANGUAGE:RC>:${resource_dir}>)
   endforeach()
-  target_link_libraries(ui_tests PRIVATE volumes_windows volumes_sim gtest_main)
+  target_link_libraries(ui_tests PRIVATE volumes_ui volumes_sim gtest_main)
   target_compile_options(ui_tests PRIVATE ${VOLUMES_WARNINGS})
   volumes_gtest(ui ui_tests)
 endif()

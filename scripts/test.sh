@@ -160,18 +160,22 @@ run_emulated() {
   summary_line "$1" "$suite" emulated "$status" "$counts"
 }
 
-# The scripts' own decisions about this machine's kind (tests/scripts).
+# The scripts' own checks (tests/scripts): the machine's kind, the layers of the code.
 say "testing the scripts ($(elapsed))"
-bash tests/scripts/emulation_test.sh >build/scripts.test.log 2>&1
-case $? in
-  0) summary_line scripts emulation_test host Passed "$(grep -c '^ok: ' build/scripts.test.log) cases" ;;
-  77) summary_line scripts emulation_test host Skipped "$(head -n 1 build/scripts.test.log)" ;;
-  *)
-    cat build/scripts.test.log
-    summary_line scripts emulation_test host Failed
-    fail "tests/scripts/emulation_test.sh (log: build/scripts.test.log)"
-    ;;
-esac
+for script in tests/scripts/*_test.sh; do
+  name=$(basename "$script" .sh)
+  log=build/scripts.$name.log
+  bash "$script" >"$log" 2>&1
+  case $? in
+    0) summary_line scripts "$name" host Passed "$(grep -c '^ok: ' "$log") cases" ;;
+    77) summary_line scripts "$name" host Skipped "$(head -n 1 "$log")" ;;
+    *)
+      cat "$log"
+      summary_line scripts "$name" host Failed
+      fail "$script (log: $log)"
+      ;;
+  esac
+done
 
 for name in "${built[@]}"; do
   dir=build/$name
