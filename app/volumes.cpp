@@ -6,7 +6,7 @@
 
 #include "platform/win32_platform.h"
 #include "ui/Ufrmvolume_win.h"
-#include "ui/guard_win.h"
+#include "crash/guard_win.h"
 
 namespace {
 

@@ -84,7 +84,7 @@ void Refresh(benchmark::State& state, void (*build)(Machine&, int), const char* 
   build(machine, count);
   Quiet(machine);
   testing::FakeView view;
-  view.checked[edition::Command::Getnonvolumedrives1] = true;
+  view.checked[Command::Getnonvolumedrives1] = true;
   Tfrmvolumes form(machine, view);
   form.refresh_list();
   if (view.rows.empty() || machine.open_handles() != 0) {

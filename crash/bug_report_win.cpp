@@ -22,7 +22,9 @@
 #include "crash/bug_report.h"
 #include "crash/coff_symbols.h"
 #include "crash/crash_win.h"
-#include "crash/structured_guard_win.h"
+#include "crash/guard_win.h"
+#include "platform/handles_win.h"
+#include "platform/process_win.h"
 
 namespace vol::crash_detail {
 namespace {
@@ -38,25 +40,9 @@ constexpr std::size_t kMaxFrames = 128;
 // How much of a suspended thread's stack is copied while it stands still.
 constexpr std::size_t kStackCopyLimit = 512 * 1024;
 
-struct KernelHandleCloser {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using KernelHandle = std::unique_ptr<void, KernelHandleCloser>;
-
-struct LibraryFreer {
-  void operator()(HMODULE module) const { FreeLibrary(module); }
-};
-using Library = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryFreer>;
-
-struct ViewUnmapper {
-  void operator()(const void* view) const { UnmapViewOfFile(view); }
-};
-using MappedView = std::unique_ptr<const void, ViewUnmapper>;
-
 // Toolhelp answers INVALID_HANDLE_VALUE, not null, when it fails.
-KernelHandle Snapshot(DWORD what) {
-  HANDLE handle = CreateToolhelp32Snapshot(what, GetCurrentProcessId());
-  return KernelHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
+UniqueFile Snapshot(DWORD what) {
+  return UniqueFile(CreateToolhelp32Snapshot(what, GetCurrentProcessId()));
 }
 
 std::wstring ErrorText(const wchar_t* what, DWORD code) {
@@ -101,7 +87,7 @@ std::wstring FileVersion(const std::wstring& path) {
 }
 
 void GatherModules(BugReport& report) {
-  const KernelHandle snapshot = Snapshot(TH32CS_SNAPMODULE);
+  const UniqueFile snapshot = Snapshot(TH32CS_SNAPMODULE);
   if (!snapshot) {
     AddProblem(report.problem,
                ErrorText(L"the module list: CreateToolhelp32Snapshot", GetLastError()));
@@ -209,7 +195,7 @@ class DbgHelp {
     function = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(library_.get(), name)));
   }
 
-  Library library_;
+  UniqueLibrary library_;
   decltype(&SymInitializeW) initialize_ = nullptr;
   decltype(&SymCleanup) cleanup_ = nullptr;
   decltype(&SymSetOptions) set_options_ = nullptr;
@@ -322,7 +308,7 @@ DWORD MainThreadId(const std::vector<DWORD>& ids) {
   DWORD main = ids.empty() ? 0 : ids.front();
   ULONGLONG earliest = ~0ULL;
   for (DWORD id : ids) {
-    KernelHandle thread(OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, id));
+    UniqueKernelHandle thread(OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, id));
     FILETIME created{}, exited{}, kernel{}, user{};
     if (!thread || !GetThreadTimes(thread.get(), &created, &exited, &kernel, &user)) continue;
     const ULONGLONG when = (ULONGLONG{created.dwHighDateTime} << 32) | created.dwLowDateTime;
@@ -336,7 +322,7 @@ DWORD MainThreadId(const std::vector<DWORD>& ids) {
 
 std::vector<DWORD> ThreadIds(std::wstring& problem) {
   std::vector<DWORD> ids;
-  const KernelHandle snapshot = Snapshot(TH32CS_SNAPTHREAD);
+  const UniqueFile snapshot = Snapshot(TH32CS_SNAPTHREAD);
   if (!snapshot) {
     problem = ErrorText(L"the thread list: CreateToolhelp32Snapshot", GetLastError());
     return ids;
@@ -363,20 +349,19 @@ class CoffSymbolCache {
 
  private:
   static std::vector<CoffSymbol> Read(const std::wstring& path) {
-    HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (opened == INVALID_HANDLE_VALUE) return {};
-    const KernelHandle file(opened);
+    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return {};
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 ||
         static_cast<uint64_t>(size.QuadPart) > SIZE_MAX) {
       return {};
     }
-    const KernelHandle mapping(
+    const UniqueKernelHandle mapping(
         CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
     if (!mapping) return {};
-    const MappedView view(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
+    const UniqueView view(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
     if (!view) return {};
     return crash::ReadCoffFunctions(
         {static_cast<const uint8_t*>(view.get()), static_cast<std::size_t>(size.QuadPart)});
@@ -455,7 +440,7 @@ void GatherThreads(BugReport& report, const CONTEXT* fault_context, uint64_t flo
     ThreadStack thread;
     thread.id = id;
     thread.main = id == main_id;
-    KernelHandle handle(OpenThread(
+    UniqueKernelHandle handle(OpenThread(
         THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE, id));
     if (!handle) {
       thread.problem = ErrorText(L"OpenThread", GetLastError());
@@ -487,19 +472,6 @@ std::wstring NowText() {
 
 }  // namespace
 
-std::wstring ExecutablePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
 crash::BugReport GatherBugReport(const std::wstring& error, const CONTEXT* fault_context,
                                  uint64_t floor) {
   BugReport report;
@@ -508,7 +480,7 @@ crash::BugReport GatherBugReport(const std::wstring& error, const CONTEXT* fault
   report.process_id = GetCurrentProcessId();
   Stage(report.problem, L"the program's name", [&] {
     report.date_time = NowText();
-    report.executable = ExecutablePath();
+    report.executable = ProcessExecutablePath();
   });
   Stage(report.problem, L"the module list", [&] { GatherModules(report); });
   Stage(report.problem, L"the thread list", [&] { GatherThreads(report, fault_context, floor); });

@@ -23,15 +23,8 @@ void ReportStructuredError(const EXCEPTION_POINTERS& pointers);
 crash::BugReport GatherBugReport(const std::wstring& error, const CONTEXT* fault_context,
                                  uint64_t floor = 0);
 
-// The full path of the running executable; empty when the system does not say.
-std::wstring ExecutablePath();
-
 // Hands the report to the system's mail interface (Simple MAPI), or says why it cannot.
 void SendBugReport(HWND owner, const std::wstring& report);
-
-// Tests point the mail interface at a library that does not exist, to see the program
-// without one. Null: the system's mapi32.dll.
-void SetMailLibraryForTests(const wchar_t* library);
 
 // What the user chose in the exception box.
 enum class BoxChoice { kContinue = 1, kRestart, kClose };

@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "app/error_handler.h"
+#include "crash/guard_win.h"
 #include "crash/bug_report.h"
 #include "crash/crash_win.h"
-#include "crash/structured_guard_win.h"
-#include "ui/edition.h"
+#include "platform/edition.h"
+#include "platform/process_win.h"
 
 namespace vol {
 namespace {
@@ -52,7 +52,7 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM windows) {
 
 // Starts the executable again, as it was started; false when the system refused.
 bool StartAgain(DWORD& error) {
-  const std::wstring path = crash_detail::ExecutablePath();
+  const std::wstring path = ProcessExecutablePath();
   std::wstring command_line = GetCommandLineW();
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;

@@ -9,60 +9,15 @@
 #include <vector>
 
 #include "crash/crash_win.h"
+#include "platform/dialog_template_win.h"
+#include "platform/handles_win.h"
 
 namespace vol::crash_detail {
 namespace {
 
-// A DLGTEMPLATE and its items, laid out as DialogBoxIndirectParam reads them.
-class DialogTemplate {
- public:
-  DialogTemplate(DWORD style, short width, short height, std::wstring_view title) {
-    Dword(style | DS_SETFONT);
-    Dword(0);
-    count_index_ = words_.size();
-    Word(0);
-    for (short value : {short{0}, short{0}, width, height}) Word(static_cast<WORD>(value));
-    Word(0);  // no menu
-    Word(0);  // the standard dialog class
-    String(title);
-    Word(8);
-    String(L"MS Shell Dlg");
-  }
-
-  enum Class : WORD { kButton = 0x80, kEdit = 0x81, kStatic = 0x82 };
-
-  void Add(Class control_class, DWORD style, short x, short y, short width, short height, WORD id,
-           std::wstring_view text) {
-    if (words_.size() % 2 != 0) Word(0);  // items start on DWORD boundaries
-    Dword(style | WS_CHILD | WS_VISIBLE);
-    Dword(0);
-    for (short value : {x, y, width, height}) Word(static_cast<WORD>(value));
-    Word(id);
-    Word(0xFFFF);
-    Word(control_class);
-    String(text);
-    Word(0);  // no creation data
-    ++words_[count_index_];
-  }
-
-  const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_.data()); }
-
- private:
-  void Word(WORD value) { words_.push_back(value); }
-  void Dword(DWORD value) {
-    Word(LOWORD(value));
-    Word(HIWORD(value));
-  }
-  void String(std::wstring_view text) {
-    for (wchar_t c : text) Word(static_cast<WORD>(c));
-    Word(0);
-  }
-
-  std::vector<WORD> words_;
-  std::size_t count_index_ = 0;
-};
-
 // ------------------------------------------------------------------ exception box
+
+constexpr std::wstring_view kFont = L"MS Shell Dlg";
 
 enum BoxControl : WORD {
   kIconId = 99,
@@ -114,15 +69,15 @@ void MoveChild(HWND dialog, int id, int dy, int grow) {
 void FitText(HWND dialog, const std::wstring& text) {
   HWND label = GetDlgItem(dialog, kTextId);
   const RECT rect = ChildRect(dialog, kTextId);
-  HDC dc = GetDC(label);
-  if (dc == nullptr) return;
-  const HGDIOBJ old_font =
-      SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(dialog, WM_GETFONT, 0, 0)));
   RECT needed{0, 0, rect.right - rect.left, 0};
-  DrawTextW(dc, text.c_str(), -1, &needed,
-            DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
-  SelectObject(dc, old_font);
-  ReleaseDC(label, dc);
+  {
+    const WindowDc dc = GetWindowDc(label);
+    if (!dc) return;
+    const SelectedObject font =
+        Select(dc.get(), reinterpret_cast<HGDIOBJ>(SendMessageW(dialog, WM_GETFONT, 0, 0)));
+    DrawTextW(dc.get(), text.c_str(), -1, &needed,
+              DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
+  }
   const int limit = GetSystemMetrics(SM_CYSCREEN) / 2;
   const int grow = std::min<int>(needed.bottom, limit) - (rect.bottom - rect.top);
   if (grow <= 0) return;
@@ -184,10 +139,6 @@ struct ReportState {
   SIZE minimum{};
 };
 
-struct FontDeleter {
-  void operator()(HFONT font) const { DeleteObject(font); }
-};
-
 void LayOutReport(HWND dialog) {
   RECT client{};
   GetClientRect(dialog, &client);
@@ -245,7 +196,7 @@ INT_PTR CALLBACK ReportProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpa
 BoxChoice ShowExceptionBox(HWND owner, const std::wstring& message, const std::wstring& report) {
   DialogTemplate box(
       WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_SETFOREGROUND, 330, 98,
-      kCaption);
+      kCaption, kFont, 8);
   box.Add(DialogTemplate::kStatic, SS_ICON, 7, 7, 21, 20, kIconId, L"");
   box.Add(DialogTemplate::kStatic, SS_LEFT | SS_NOPREFIX, 35, 9, 190, 68, kTextId, L"");
   box.Add(DialogTemplate::kStatic, SS_LEFT | SS_NOPREFIX, 35, 80, 190, 10, kNoteId, L"");
@@ -282,7 +233,7 @@ void NoteFurtherError() {
 void ShowBugReportWindow(HWND owner, const std::wstring& report) {
   DialogTemplate window(
       WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | DS_MODALFRAME | DS_CENTER, 420, 260,
-      L"bug report");
+      L"bug report", kFont, 8);
   window.Add(DialogTemplate::kEdit,
              WS_BORDER | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY |
                  ES_AUTOVSCROLL | ES_AUTOHSCROLL,
@@ -291,12 +242,11 @@ void ShowBugReportWindow(HWND owner, const std::wstring& report) {
              L"close");
 
   // A fixed-pitch font keeps the columns of frames and modules aligned.
-  HDC screen = GetDC(nullptr);
-  const int height = -MulDiv(9, screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96, 72);
-  if (screen != nullptr) ReleaseDC(nullptr, screen);
-  const std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter> font(CreateFontW(
-      height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, L"Courier New"));
+  int dpi = USER_DEFAULT_SCREEN_DPI;
+  if (const WindowDc screen = GetWindowDc(nullptr)) dpi = GetDeviceCaps(screen.get(), LOGPIXELSY);
+  const UniqueFont font(CreateFontW(-MulDiv(9, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                                    DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                    DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, L"Courier New"));
   ReportState state;
   state.report = &report;
   state.font = font.get();

@@ -4,43 +4,17 @@
 // windows.h first: mapi.h needs its types.
 #include <mapi.h>
 
-#include <memory>
 #include <string>
-#include <string_view>
-#include <type_traits>
 
 #include "crash/crash_win.h"
-#include "ui/edition.h"
+#include "platform/edition.h"
+#include "platform/handles_win.h"
+#include "platform/text.h"
 
 namespace vol::crash_detail {
 namespace {
 
 const wchar_t* mail_library = nullptr;
-
-struct LibraryFreer {
-  void operator()(HMODULE module) const { FreeLibrary(module); }
-};
-using Library = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryFreer>;
-
-// Simple MAPI takes text in the ANSI code page.
-std::string Ansi(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string ansi(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) {
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), ansi.data(), size,
-                        nullptr, nullptr);
-  }
-  return ansi;
-}
-
-// The author's contact address ends the window title.
-std::wstring ContactAddress() {
-  const std::wstring_view title = edition::kTitle;
-  const std::size_t blank = title.rfind(L' ');
-  return std::wstring(blank == std::wstring_view::npos ? title : title.substr(blank + 1));
-}
 
 void Tell(HWND owner, const std::wstring& text) {
   MessageBoxW(owner, text.c_str(), kCaption, MB_OK | MB_ICONWARNING);
@@ -48,10 +22,12 @@ void Tell(HWND owner, const std::wstring& text) {
 
 }  // namespace
 
+// Tests point the mail interface at a library that does not exist, to see the program
+// without one. Null: the system's mapi32.dll. Declared by the tests only.
 void SetMailLibraryForTests(const wchar_t* library) { mail_library = library; }
 
 void SendBugReport(HWND owner, const std::wstring& report) {
-  const Library mapi(LoadLibraryW(mail_library != nullptr ? mail_library : L"mapi32.dll"));
+  const UniqueLibrary mapi(LoadLibraryW(mail_library != nullptr ? mail_library : L"mapi32.dll"));
   const auto send = mapi ? reinterpret_cast<LPMAPISENDMAIL>(
                                reinterpret_cast<void*>(GetProcAddress(mapi.get(), "MAPISendMail")))
                          : nullptr;
@@ -62,11 +38,12 @@ void SendBugReport(HWND owner, const std::wstring& report) {
     return;
   }
 
-  std::string subject = Ansi(std::wstring(kCaption) + L" bug report");
-  std::string body = Ansi(report);
-  const std::wstring contact = ContactAddress();
-  std::string name = Ansi(contact);
-  std::string address = Ansi(L"SMTP:" + contact);
+  // Simple MAPI takes text in the ANSI code page.
+  std::string subject = AnsiFromWide(std::wstring(kCaption) + L" bug report");
+  std::string body = AnsiFromWide(report);
+  const std::wstring contact(edition::kContactAddress);
+  std::string name = AnsiFromWide(contact);
+  std::string address = AnsiFromWide(L"SMTP:" + contact);
   MapiRecipDesc recipient{};
   recipient.ulRecipClass = MAPI_TO;
   recipient.lpszName = name.data();

@@ -11,7 +11,7 @@
 //    loops, dialogs and the stack walk all work there) and jumps back to the guard
 //    with __builtin_longjmp, which restores registers only: no unwinding runs through
 //    the abandoned frames, whose unwind state is not to be trusted.
-#include "crash/structured_guard_win.h"
+#include "crash/guard_win.h"
 
 #include <float.h>
 #include <malloc.h>

@@ -5,29 +5,13 @@
 #include <string>
 
 #include "devices/device_error.h"
-#include "ui/edition.h"
+#include "platform/edition.h"
+#include "platform/unique_any.h"
 
 namespace vol {
 namespace {
 
 constexpr uint32_t kVolumeNameBufferLength = 261;  // MAX_PATH + 1 bytes
-
-// A module this layer loaded itself, freed on every path.
-class LoadedModule {
- public:
-  LoadedModule(Platform& platform, Module module) : platform_(platform), module_(module) {}
-  LoadedModule(const LoadedModule&) = delete;
-  LoadedModule& operator=(const LoadedModule&) = delete;
-  ~LoadedModule() {
-    if (module_ != 0) platform_.FreeLibrary(module_);
-  }
-
-  Module get() const { return module_; }
-
- private:
-  Platform& platform_;
-  Module module_;
-};
 
 // The platform says no by its result; only a DeviceError raised on the way is shown
 // here, in a box of the operation's own name.
@@ -70,8 +54,8 @@ bool unmount_vol(Platform& platform, const std::wstring& mount_path) {
 void GetMountPointVolumeName(Platform& platform, const std::wstring& mount_path,
                              std::wstring& volume_name) {
   // Looked up afresh on every call, as the export may be missing on old systems.
-  const LoadedModule kernel32(platform, platform.LoadLibrary(L"kernel32.dll", edition::kApi));
-  if (kernel32.get() == 0) return;
+  const PlatformModule kernel32(platform.LoadLibrary(L"kernel32.dll", edition::kApi), {&platform});
+  if (!kernel32) return;
   const ProcAddress function =
       platform.GetProcAddress(kernel32.get(), "GetVolumeNameForVolumeMountPointA");
   if (function == 0) return;

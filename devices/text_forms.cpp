@@ -16,6 +16,8 @@ bool IsTrimmedAtEnd(wchar_t c) { return c == L' ' || c == L'.' || c < 0x20 || c 
 
 }  // namespace
 
+std::wstring Decimal(int64_t value) { return std::to_wstring(value); }
+
 std::wstring HexText(uint32_t value) {
   int digits = 4;
   while (digits < 8 && (value >> (digits * 4)) != 0) ++digits;

@@ -10,6 +10,8 @@
 
 namespace vol {
 
+// Plain decimal digits, with a minus sign where negative.
+std::wstring Decimal(int64_t value);
 // Upper-case hexadecimal, at least four digits (1F -> 001F, 12345 -> 12345).
 std::wstring HexText(uint32_t value);
 // The 38-character braced registry form, upper-case digits.

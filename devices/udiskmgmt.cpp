@@ -11,8 +11,10 @@
 #include "devices/lib.h"
 #include "devices/text_forms.h"
 #include "devices/ubits.h"
+#include "platform/edition.h"
 #include "platform/records.h"
-#include "ui/edition.h"
+#include "platform/text.h"
+#include "platform/unique_any.h"
 
 namespace vol {
 namespace {
@@ -21,26 +23,6 @@ constexpr uint32_t kDeviceNameLength = 260;  // QueryDosDeviceW for one volume o
 constexpr uint32_t kFloppyQueryLength = 1024;
 constexpr std::size_t kDosListStartLength = 65535;
 constexpr int64_t kMegabyte = 1048576;
-
-// A device handle this layer opened itself; closed on every path on which the open
-// succeeded, and never handed to CloseHandle when the open failed.
-class OwnedHandle {
- public:
-  OwnedHandle(Platform& platform, Handle handle) : platform_(platform), handle_(handle) {}
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-  ~OwnedHandle() { Close(); }
-
-  bool valid() const { return handle_ != kInvalidHandle; }
-  Handle get() const { return handle_; }
-  void Close() {
-    if (valid()) platform_.CloseHandle(std::exchange(handle_, kInvalidHandle));
-  }
-
- private:
-  Platform& platform_;
-  Handle handle_;
-};
 
 // The text at the start of a buffer up to its first NUL, never past limit characters:
 // a platform reply need not be terminated.
@@ -56,16 +38,6 @@ std::wstring InBuildText(Platform& platform, const std::wstring& text) {
   return edition::kFull ? platform.FromAnsi(platform.ToAnsi(text)) : text;
 }
 
-std::wstring MessageOf(const std::exception& error) {
-  if (const auto* device_error = dynamic_cast<const DeviceError*>(&error)) {
-    return device_error->message();
-  }
-  const std::string what = error.what();
-  std::wstring message;
-  for (unsigned char c : what) message += static_cast<wchar_t>(c);
-  return message;
-}
-
 // A volume GUID path loses its \\?\ prefix and trailing backslash; a DOS name (it has a
 // colon) is asked as it stands. Names too short to slice name no device.
 std::wstring DeviceQueryName(const std::wstring& volume_name) {
@@ -78,18 +50,14 @@ std::wstring DeviceQueryName(const std::wstring& volume_name) {
 
 constexpr std::array<std::wstring_view, 3> kStyleLines{L"Style: MBR", L"Style: GPT", L"Style: RAW"};
 
-std::wstring Decimal(int64_t value) { return std::to_wstring(value); }
-std::wstring Unsigned(uint32_t value) { return std::to_wstring(value); }
-
-void AddDeviceNumberLine(Platform& platform, const OwnedHandle& device,
+void AddDeviceNumberLine(Platform& platform, const DeviceHandle& device,
                          std::vector<std::wstring>& lines) {
   const std::wstring label(edition::kReportSteps.device_number_label);
   StorageDeviceNumber number{};
   uint32_t bytes_returned = 0;
-  if (device.valid() &&
-      platform.DeviceIoControl(device.get(), ioctl::kStorageGetDeviceNumber, nullptr, 0, &number,
-                               sizeof number, &bytes_returned)) {
-    lines.push_back(label + Unsigned(number.DeviceNumber));
+  if (device && platform.DeviceIoControl(device.get(), ioctl::kStorageGetDeviceNumber, nullptr, 0,
+                                         &number, sizeof number, &bytes_returned)) {
+    lines.push_back(label + Decimal(number.DeviceNumber));
   } else {
     lines.push_back(label + L"NONE");
   }
@@ -99,10 +67,10 @@ std::wstring GptName(Platform& platform, const PartitionInformationGpt& gpt) {
   return InBuildText(platform, TextUpToNul(gpt.Name, std::size(gpt.Name)));
 }
 
-void AddPartitionLines(Platform& platform, const OwnedHandle& device,
+void AddPartitionLines(Platform& platform, const DeviceHandle& device,
                        std::vector<std::wstring>& lines) {
   PartitionInformationEx info{};
-  if (!device.valid() || !GetPartitionInfoEx(platform, device.get(), info)) {
+  if (!device || !GetPartitionInfoEx(platform, device.get(), info)) {
     if (edition::kReportSteps.partition_none_line) lines.push_back(L"->Partition_Info: NONE");
     return;
   }
@@ -112,10 +80,10 @@ void AddPartitionLines(Platform& platform, const OwnedHandle& device,
   lines.push_back(L"StartingOffset: " + Decimal(info.StartingOffset));
   lines.push_back(L"PartitionLength: " + Decimal(info.PartitionLength) + L" bytes, " +
                   Decimal(info.PartitionLength / kMegabyte) + L" Mbytes");
-  lines.push_back(L"PartitionNumber: " + Unsigned(info.PartitionNumber));
+  lines.push_back(L"PartitionNumber: " + Decimal(info.PartitionNumber));
   if (info.PartitionStyle == kPartitionStyleMbr) {
-    lines.push_back(L"PartitionType: " + Unsigned(info.Mbr.PartitionType));
-    lines.push_back(L"HiddenSectors: " + Unsigned(info.Mbr.HiddenSectors));
+    lines.push_back(L"PartitionType: " + Decimal(info.Mbr.PartitionType));
+    lines.push_back(L"HiddenSectors: " + Decimal(info.Mbr.HiddenSectors));
     lines.push_back(L"BootIndicator: " + BoolToText(info.Mbr.BootIndicator));
     lines.push_back(L"RecognizedPartition: " + BoolToText(info.Mbr.RecognizedPartition));
   } else if (info.PartitionStyle == kPartitionStyleGpt) {
@@ -169,12 +137,12 @@ void AddFreeSpaceLines(Platform& platform, const std::wstring& root,
   const int64_t free_mb = megabytes(free_clusters);
   const int64_t used_clusters = int64_t{total_clusters} - int64_t{free_clusters};
   lines.push_back(L"->GetDiskFreeSpace");
-  lines.push_back(L"Sectors per cluster: " + Unsigned(sectors_per_cluster));
-  lines.push_back(L"Bytes per sector: " + Unsigned(bytes_per_sector));
-  lines.push_back(L"ClusterSize: " + Unsigned(cluster_size));
-  lines.push_back(L"Total clusters: " + Unsigned(total_clusters) + L" (" + Decimal(total_mb) +
+  lines.push_back(L"Sectors per cluster: " + Decimal(sectors_per_cluster));
+  lines.push_back(L"Bytes per sector: " + Decimal(bytes_per_sector));
+  lines.push_back(L"ClusterSize: " + Decimal(cluster_size));
+  lines.push_back(L"Total clusters: " + Decimal(total_clusters) + L" (" + Decimal(total_mb) +
                   L" MB)");
-  lines.push_back(L"Free Clusters: " + Unsigned(free_clusters) + L" (" + Decimal(free_mb) +
+  lines.push_back(L"Free Clusters: " + Decimal(free_clusters) + L" (" + Decimal(free_mb) +
                   L" MB) / Used Clusters: " + Decimal(used_clusters) + L" (" +
                   Decimal(total_mb - free_mb) + L" MB)");
 }
@@ -195,7 +163,7 @@ void VolumeNameToDeviceName(Platform& platform, const std::wstring& volume_name,
     device_name = InBuildText(platform, TextUpToNul(buffer.data(), buffer.size()));
   } catch (const std::exception& error) {
     device_name.clear();
-    const std::wstring text = L"VolumeNameToDeviceName:" + MessageOf(error);
+    const std::wstring text = L"VolumeNameToDeviceName:" + ErrorText(error);
     if constexpr (edition::kFull) {
       platform.MessageBox(text, L"lindquay", mb::kOk, ApiForm::Ansi);
     } else {
@@ -208,11 +176,11 @@ bool GetDeviceNumber(Platform& platform, const std::wstring& device_path, int32_
                      int32_t& partition_number) {
   disk_number = -1;
   partition_number = -1;
-  const OwnedHandle device(
-      platform, platform.CreateFile(device_path, edition::kDeviceNumberAccess,
-                                    edition::kDeviceNumberShare, file_access::kOpenExisting,
-                                    file_access::kAttributeNormal, edition::kApi));
-  if (!device.valid()) return false;
+  const DeviceHandle device(
+      platform.CreateFile(device_path, edition::kDeviceNumberAccess, edition::kDeviceNumberShare,
+                          file_access::kOpenExisting, file_access::kAttributeNormal, edition::kApi),
+      {&platform});
+  if (!device) return false;
   StorageDeviceNumber number{};
   uint32_t bytes_returned = 0;
   if (!platform.DeviceIoControl(device.get(), ioctl::kStorageGetDeviceNumber, nullptr, 0, &number,
@@ -274,11 +242,11 @@ std::wstring BoolToText(uint8_t flag) { return flag != 0 ? L"True" : L"False"; }
 void GetVolumeReport(Platform& platform, const std::wstring& target,
                      std::vector<std::wstring>& lines) {
   lines.clear();
-  OwnedHandle device(platform,
-                     platform.CreateFile(target, file_access::kGenericRead,
-                                         file_access::kShareRead | file_access::kShareWrite,
-                                         file_access::kOpenExisting, file_access::kAttributeNormal,
-                                         edition::kApi));
+  DeviceHandle device(
+      platform.CreateFile(target, file_access::kGenericRead,
+                          file_access::kShareRead | file_access::kShareWrite,
+                          file_access::kOpenExisting, file_access::kAttributeNormal, edition::kApi),
+      {&platform});
   if (edition::kReportSteps.device_number_first) {
     AddDeviceNumberLine(platform, device, lines);
     AddPartitionLines(platform, device, lines);
@@ -291,7 +259,7 @@ void GetVolumeReport(Platform& platform, const std::wstring& target,
   GetMountPointVolumeName(platform, root, volume_guid);
   lines.push_back(L"->VolumeGUID: " + volume_guid);
   if (edition::kReportSteps.serial) AddSerialLine(platform, root, lines);
-  device.Close();
+  device.reset();
   AddFreeSpaceLines(platform, root, lines);
 }
 

@@ -12,7 +12,27 @@
 //
 // Last-error semantics follow Windows: a failing call sets the error that
 // GetLastError() returns; a succeeding call may leave it alone.
+//
+// windows.h defines most of these names as macros that pick the A or W form. The
+// methods carry the plain names, so this header removes those macros: a translation
+// unit that needs windows.h includes it before this header and calls the Win32
+// functions by their explicit A or W names.
 #pragma once
+
+#undef CreateFile
+#undef DefineDosDevice
+#undef DeleteVolumeMountPoint
+#undef FindFirstVolume
+#undef FindNextVolume
+#undef FormatMessage
+#undef GetDiskFreeSpace
+#undef GetDriveType
+#undef GetVolumeInformation
+#undef GetVolumePathNamesForVolumeName
+#undef LoadLibrary
+#undef MessageBox
+#undef QueryDosDevice
+#undef SetVolumeMountPoint
 
 #include <cstdint>
 #include <string>

@@ -1,26 +1,6 @@
 // The real platform: every method is one call of the Win32 function it is named
 // after, in the form (ANSI or wide) that its declaration in platform.h names.
-//
-// windows.h defines most of these names as macros that pick the A or W form. The
-// methods carry the plain names, so this header removes those macros: a translation
-// unit that needs windows.h includes it before this header and calls the Win32
-// functions by their explicit A or W names.
 #pragma once
-
-#undef CreateFile
-#undef DefineDosDevice
-#undef DeleteVolumeMountPoint
-#undef FindFirstVolume
-#undef FindNextVolume
-#undef FormatMessage
-#undef GetDiskFreeSpace
-#undef GetDriveType
-#undef GetVolumeInformation
-#undef GetVolumePathNamesForVolumeName
-#undef LoadLibrary
-#undef MessageBox
-#undef QueryDosDevice
-#undef SetVolumeMountPoint
 
 #include "platform/platform.h"
 

@@ -1,11 +1,13 @@
 #include <windows.h>
 
-#include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/handles_win.h"
+#include "platform/process_win.h"
+#include "platform/text.h"
 #include "platform/win32_platform.h"
 
 namespace vol {
@@ -43,41 +45,11 @@ class ErrorKeeper {
   bool kept_ = false;
 };
 
-// Text conversions with the ANSI code page; on failure the converter's last error stands.
-bool Narrow(const wchar_t* text, std::size_t length, std::string& out) {
-  out.clear();
-  if (length == 0) return true;
-  if (length > INT_MAX) {
-    ::SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
-  const int count = static_cast<int>(length);
-  const int needed = ::WideCharToMultiByte(CP_ACP, 0, text, count, nullptr, 0, nullptr, nullptr);
-  if (needed == 0) return false;
-  out.resize(static_cast<std::size_t>(needed));
-  return ::WideCharToMultiByte(CP_ACP, 0, text, count, out.data(), needed, nullptr, nullptr) ==
-         needed;
-}
-
-bool Widen(const char* text, std::size_t length, std::wstring& out) {
-  out.clear();
-  if (length == 0) return true;
-  if (length > INT_MAX) {
-    ::SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
-  const int count = static_cast<int>(length);
-  const int needed = ::MultiByteToWideChar(CP_ACP, 0, text, count, nullptr, 0);
-  if (needed == 0) return false;
-  out.resize(static_cast<std::size_t>(needed));
-  return ::MultiByteToWideChar(CP_ACP, 0, text, count, out.data(), needed) == needed;
-}
-
 // A text argument of an ANSI call. A failed conversion is kept as the call's error.
 class AnsiArg {
  public:
   AnsiArg(const std::wstring& text, ErrorKeeper& keeper) {
-    ok_ = Narrow(text.data(), text.size(), text_);
+    ok_ = AnsiFromWide(text, text_);
     if (!ok_) keeper.Keep();
   }
   explicit operator bool() const { return ok_; }
@@ -99,22 +71,6 @@ std::size_t MultiStringLength(const char* text, std::size_t length) {
   }
   return at < length ? at + 1 : length;
 }
-
-// Writes the ANSI text[0, length) as UTF-16 into buffer (capacity characters); the
-// count written, or 0 with the converter's error. Never more characters than bytes.
-uint32_t WidenInto(const char* text, uint32_t length, wchar_t* buffer, uint32_t capacity) {
-  if (length == 0) return 0;
-  return static_cast<uint32_t>(::MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length),
-                                                     buffer, static_cast<int>(capacity)));
-}
-
-struct LocalFreeDeleter {
-  void operator()(void* memory) const { ::LocalFree(memory); }
-};
-struct GlobalFreeDeleter {
-  void operator()(void* memory) const { ::GlobalFree(memory); }
-};
-using GlobalMemory = std::unique_ptr<void, GlobalFreeDeleter>;
 
 // The clipboard, open for one update and closed again on every path.
 class OpenedClipboard {
@@ -161,7 +117,7 @@ Handle Win32Platform::FindFirstVolume(std::wstring& volume_name) {
     return kInvalidHandle;
   }
   std::wstring wide;
-  if (!Widen(name, std::strlen(name), wide)) {
+  if (!WideFromAnsi(name, wide)) {
     keeper.Keep();
     ::FindVolumeClose(find);
     return kInvalidHandle;
@@ -174,8 +130,7 @@ bool Win32Platform::FindNextVolume(Handle find, std::wstring& volume_name) {
   ErrorKeeper keeper;
   char name[MAX_PATH + 1] = {};
   std::wstring wide;
-  if (!::FindNextVolumeA(ToHandle(find), name, sizeof name) ||
-      !Widen(name, std::strlen(name), wide)) {
+  if (!::FindNextVolumeA(ToHandle(find), name, sizeof name) || !WideFromAnsi(name, wide)) {
     keeper.Keep();
     return false;
   }
@@ -205,7 +160,7 @@ bool Win32Platform::GetVolumePathNamesForVolumeName(const std::wstring& volume_n
                                ? length
                                : MultiStringLength(names.data(), names.size());
   const uint32_t written =
-      WidenInto(names.data(), static_cast<uint32_t>(used), buffer, buffer_length);
+      WideFromAnsiInto(names.data(), static_cast<uint32_t>(used), buffer, buffer_length);
   if (used > 0 && written == 0) {
     keeper.Keep();
     return false;
@@ -278,7 +233,7 @@ uint32_t Win32Platform::QueryDosDevice(const std::wstring* device_name, wchar_t*
   }
   ErrorKeeper keeper;
   std::string name;
-  if (device_name && !Narrow(device_name->data(), device_name->size(), name)) {
+  if (device_name && !AnsiFromWide(*device_name, name)) {
     keeper.Keep();
     return 0;
   }
@@ -289,7 +244,7 @@ uint32_t Win32Platform::QueryDosDevice(const std::wstring* device_name, wchar_t*
     keeper.Keep();
     return 0;
   }
-  const uint32_t written = WidenInto(targets.data(), count, buffer, buffer_length);
+  const uint32_t written = WideFromAnsiInto(targets.data(), count, buffer, buffer_length);
   if (written == 0) keeper.Keep();
   return written;
 }
@@ -304,7 +259,7 @@ bool Win32Platform::DefineDosDevice(uint32_t flags, const std::wstring& device_n
   const AnsiArg name(device_name, keeper);
   if (!name) return false;
   std::string target;
-  if (target_path && !Narrow(target_path->data(), target_path->size(), target)) {
+  if (target_path && !AnsiFromWide(*target_path, target)) {
     keeper.Keep();
     return false;
   }
@@ -412,24 +367,16 @@ std::wstring Win32Platform::FormatMessage(uint32_t code) {
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-  const std::unique_ptr<wchar_t, LocalFreeDeleter> owner(text);
+  const UniqueLocalMemory owner(text);
   if (length == 0 || !text) return {};
   return std::wstring(text, length);
 }
 
 // ---------------------------------------------------------------------------- text
 
-std::string Win32Platform::ToAnsi(const std::wstring& text) {
-  std::string ansi;
-  if (!Narrow(text.data(), text.size(), ansi)) ansi.clear();
-  return ansi;
-}
+std::string Win32Platform::ToAnsi(const std::wstring& text) { return AnsiFromWide(text); }
 
-std::wstring Win32Platform::FromAnsi(const std::string& text) {
-  std::wstring wide;
-  if (!Widen(text.data(), text.size(), wide)) wide.clear();
-  return wide;
-}
+std::wstring Win32Platform::FromAnsi(const std::string& text) { return WideFromAnsi(text); }
 
 // ------------------------------------------------------------ user-facing odds and ends
 
@@ -455,7 +402,7 @@ bool Win32Platform::SetClipboardText(const std::wstring& text, ApiForm form) {
   std::size_t size = (text.size() + 1) * sizeof(wchar_t);
   UINT format = CF_UNICODETEXT;
   if (form == ApiForm::Ansi) {
-    if (!Narrow(text.data(), text.size(), ansi)) {
+    if (!AnsiFromWide(text, ansi)) {
       keeper.Keep();
       return false;
     }
@@ -465,7 +412,7 @@ bool Win32Platform::SetClipboardText(const std::wstring& text, ApiForm form) {
   }
 
   // Ready before the clipboard is opened, so that a failure here leaves it untouched.
-  GlobalMemory memory(::GlobalAlloc(GMEM_MOVEABLE, size));
+  UniqueGlobalMemory memory(::GlobalAlloc(GMEM_MOVEABLE, size));
   if (!memory) {
     keeper.Keep();
     return false;
@@ -494,19 +441,6 @@ std::wstring Win32Platform::LocalDateTimeText() {
          FormatLocal(::GetTimeFormatW, 0, now);
 }
 
-std::wstring Win32Platform::ExecutablePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD size = static_cast<DWORD>(path.size());
-    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), size);
-    if (length == 0) return {};
-    if (length < size) {
-      path.resize(length);
-      return path;
-    }
-    if (size >= 32768) return {};  // longer than any path Windows can name
-    path.resize(size * 2);
-  }
-}
+std::wstring Win32Platform::ExecutablePath() { return ProcessExecutablePath(); }
 
 }  // namespace vol

@@ -14,6 +14,8 @@
 #include "devices/text_forms.h"
 #include "devices/ubits.h"
 #include "devices/udiskmgmt.h"
+#include "platform/text.h"
+#include "platform/unique_any.h"
 
 namespace vol {
 
@@ -28,41 +30,9 @@ constexpr std::size_t kExtentsBufferBytes = 260;
 constexpr uint32_t kRefreshDelayMs = 500;
 constexpr std::wstring_view kInputCaption = L"Lindquay";
 
-// Owns one handle; the closing function differs between device handles and volume searches.
-template <bool (Platform::*Close)(Handle)>
-class ScopedHandle {
- public:
-  ScopedHandle(Platform& platform, Handle handle) : platform_(platform), handle_(handle) {}
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-  ~ScopedHandle() { reset(); }
-
-  bool valid() const { return handle_ != kInvalidHandle; }
-  Handle get() const { return handle_; }
-  void reset() {
-    if (valid()) (platform_.*Close)(std::exchange(handle_, kInvalidHandle));
-  }
-
- private:
-  Platform& platform_;
-  Handle handle_;
-};
-using DeviceHandle = ScopedHandle<&Platform::CloseHandle>;
-using VolumeSearch = ScopedHandle<&Platform::FindVolumeClose>;
-
-// The message of whatever a device routine caught, for the routine's own prefix.
-std::wstring ErrorMessage(const std::exception& error) {
-  if (auto* device_error = dynamic_cast<const DeviceError*>(&error)) return device_error->message();
-  std::wstring message;
-  for (const unsigned char c : std::string_view(error.what())) message += static_cast<wchar_t>(c);
-  return message;
-}
-
 bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
   return LowerAscii(a) == LowerAscii(b);
 }
-
-std::wstring Decimal(int64_t value) { return std::to_wstring(value); }
 
 // A row always carries every sub-item its edition's list has, empty where unknown.
 ListRow MakeRow(std::wstring caption, std::vector<std::wstring> sub_items) {
@@ -110,8 +80,8 @@ bool Qualifies(const std::wstring& device_name) {
 
 void EnumerateVolumes(Platform& platform) {
   std::wstring name;
-  VolumeSearch search(platform, platform.FindFirstVolume(name));
-  if (!search.valid()) throw DeviceError(L"invalid handle");
+  VolumeSearch search(platform.FindFirstVolume(name), {&platform});
+  if (!search) throw DeviceError(L"invalid handle");
   std::size_t count = 0;
   do {
     std::wstring device;
@@ -150,9 +120,10 @@ bool KeepsDriveType(uint32_t type) {
   return cut == std::wstring_view::npos ? path : path.substr(cut + 1);
 }
 
-bool Offered(edition::Command command) {
-  return std::ranges::any_of(
-      edition::kMenu, [command](const edition::MenuItem& item) { return item.command == command; });
+bool Offered(Command command) {
+  return command != Command::None && std::ranges::any_of(kMenu, [command](const MenuItem& item) {
+           return item.command == command;
+         });
 }
 
 }  // namespace
@@ -164,12 +135,13 @@ StorageDeviceNumber GetVolume_Storage(Platform& platform, const std::wstring& vo
     StorageDeviceNumber number{};
     bool ok = false;
     {  // the error code is read once the handle is closed again
-      DeviceHandle device(
-          platform, platform.CreateFile(WithoutTrailingBackslash(volume_name), file_access::kNone,
-                                        file_access::kShareRead | file_access::kShareWrite |
-                                            file_access::kShareDelete,
-                                        file_access::kOpenExisting, 0, edition::kApi));
-      if (device.valid()) {
+      const DeviceHandle device(
+          platform.CreateFile(
+              WithoutTrailingBackslash(volume_name), file_access::kNone,
+              file_access::kShareRead | file_access::kShareWrite | file_access::kShareDelete,
+              file_access::kOpenExisting, 0, edition::kApi),
+          {&platform});
+      if (device) {
         uint32_t returned = 0;
         ok = platform.DeviceIoControl(device.get(), ioctl::kStorageGetDeviceNumber, nullptr, 0,
                                       &number, sizeof number, &returned);
@@ -178,19 +150,20 @@ StorageDeviceNumber GetVolume_Storage(Platform& platform, const std::wstring& vo
     if (!ok) throw DeviceError(SystemErrorText(platform, platform.GetLastError()));
     return number;
   } catch (const std::exception& error) {
-    throw DeviceError(L"GetVolume_Storage:" + ErrorMessage(error));
+    throw DeviceError(L"GetVolume_Storage:" + ErrorText(error));
   }
 }
 
 VolumeExtent GetVolumeExtent(Platform& platform, const std::wstring& volume_name) {
   VolumeExtent extent;
   try {
-    DeviceHandle device(platform,
-                        platform.CreateFile(WithoutTrailingBackslash(volume_name),
-                                            file_access::kGenericRead | file_access::kGenericWrite,
-                                            file_access::kShareRead | file_access::kShareWrite,
-                                            file_access::kOpenExisting, 0, edition::kApi));
-    if (!device.valid()) return extent;
+    const DeviceHandle device(
+        platform.CreateFile(WithoutTrailingBackslash(volume_name),
+                            file_access::kGenericRead | file_access::kGenericWrite,
+                            file_access::kShareRead | file_access::kShareWrite,
+                            file_access::kOpenExisting, 0, edition::kApi),
+        {&platform});
+    if (!device) return extent;
     std::vector<unsigned char> buffer(kExtentsBufferBytes, 0);
     uint32_t returned = 0;
     if (!platform.DeviceIoControl(device.get(), ioctl::kVolumeGetVolumeDiskExtents, nullptr, 0,
@@ -209,7 +182,7 @@ VolumeExtent GetVolumeExtent(Platform& platform, const std::wstring& volume_name
     }
     return extent;
   } catch (const std::exception& error) {
-    throw DeviceError(L"_GetVolumeExtent:" + ErrorMessage(error));
+    throw DeviceError(L"_GetVolumeExtent:" + ErrorText(error));
   }
 }
 
@@ -229,7 +202,7 @@ void list_volumes(Platform& platform) {
   try {
     EnumerateVolumes(platform);
   } catch (const std::exception& error) {
-    platform.ShowMessage(L"list_volumes:" + ErrorMessage(error));
+    platform.ShowMessage(L"list_volumes:" + ErrorText(error));
   }
 }
 
@@ -360,7 +333,7 @@ void Tfrmvolumes::FormShow() {
 void Tfrmvolumes::refresh_list() {
   list_volumes(platform_);
   std::vector<ListRow> rows = VolumeRows();
-  if (view_.IsChecked(edition::Command::Getnonvolumedrives1)) {
+  if (view_.IsChecked(Command::Getnonvolumedrives1)) {
     list_dosdevices(platform_);
     std::ranges::move(DosDeviceRows(), std::back_inserter(rows));
     std::ranges::move(ShadowCopyRows(platform_), std::back_inserter(rows));
@@ -368,35 +341,17 @@ void Tfrmvolumes::refresh_list() {
   view_.SetRows(rows);
 }
 
-void Tfrmvolumes::RunCommand(edition::Command command) {
-  struct Handler {
-    edition::Command command;
-    void (Tfrmvolumes::*run)();
-  };
-  using edition::Command;
-  static constexpr Handler kHandlers[] = {
-      {Command::Unmount1, &Tfrmvolumes::Unmount1Click},
-      {Command::Mount1, &Tfrmvolumes::Mount1Click},
-      {Command::Mount2, &Tfrmvolumes::Mount2Click},
-      {Command::Getnonvolumedrives1, &Tfrmvolumes::Getnonvolumedrives1Click},
-      {Command::RemoveDosDevice1, &Tfrmvolumes::RemoveDosDevice1Click},
-      {Command::AddDosDevice1, &Tfrmvolumes::AddDosDevice1Click},
-      {Command::CopyVolumeName1, &Tfrmvolumes::CopyVolumeName1Click},
-      {Command::CopyDosDevicetoclipboard1, &Tfrmvolumes::CopyDosDevicetoclipboard1Click},
-      {Command::GetVolumeInformations1, &Tfrmvolumes::GetVolumeInformations1Click},
-      {Command::GetSerialNumber1, &Tfrmvolumes::GetSerialNumber1Click},
-      {Command::Refresh1, &Tfrmvolumes::Refresh1Click},
-  };
+void Tfrmvolumes::RunHandlerOf(Command command) {
   if (!Offered(command)) return;
-  for (const Handler& handler : kHandlers) {
-    if (handler.command == command) return (this->*handler.run)();
+  for (const CommandRow& row : kCommands) {
+    if (row.id == command) return (this->*row.handler)();
   }
 }
 
 void Tfrmvolumes::Refresh1Click() { refresh_list(); }
 
 void Tfrmvolumes::Getnonvolumedrives1Click() {
-  const auto item = edition::Command::Getnonvolumedrives1;
+  const auto item = Command::Getnonvolumedrives1;
   view_.SetChecked(item, !view_.IsChecked(item));
   refresh_list();
 }
@@ -445,7 +400,7 @@ void Tfrmvolumes::RemoveDosDevice1Click() {
 }
 
 void Tfrmvolumes::AddDosDevice1Click() {
-  if (!Offered(edition::Command::AddDosDevice1)) return;
+  if (!Offered(Command::AddDosDevice1)) return;
   const std::optional<ListRow> row = view_.SelectedRow();
   if (!row) return;
   const std::optional<std::wstring> name =
@@ -463,7 +418,7 @@ void Tfrmvolumes::CopyVolumeName1Click() {
 }
 
 void Tfrmvolumes::CopyDosDevicetoclipboard1Click() {
-  if (!Offered(edition::Command::CopyDosDevicetoclipboard1)) return;
+  if (!Offered(Command::CopyDosDevicetoclipboard1)) return;
   const std::optional<ListRow> row = view_.SelectedRow();
   if (!row) return;
   platform_.SetClipboardText(row->sub(edition::kSubDosDevice), edition::kClipboardForm);
@@ -485,7 +440,7 @@ void Tfrmvolumes::GetVolumeInformations1Click() {
 }
 
 void Tfrmvolumes::GetSerialNumber1Click() {
-  if (!Offered(edition::Command::GetSerialNumber1)) return;
+  if (!Offered(Command::GetSerialNumber1)) return;
   const std::optional<ListRow> row = view_.SelectedRow();
   if (!row) {
     platform_.ShowMessage(L"pick a volume");

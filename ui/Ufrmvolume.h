@@ -3,6 +3,7 @@
 // (class Tfrmvolumes), which act on the real window only through FormView.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -82,6 +83,22 @@ std::vector<ListRow> DosDeviceRows();
 std::vector<ListRow> ShadowCopyRows(Platform& platform);
 
 // ---------------------------------------------------------------- the window's side
+// The items of the context menu PopupMenu1, by their WM_COMMAND ids.
+enum class Command : uint16_t {
+  None = 0,  // a separator
+  Unmount1 = 101,
+  Mount1,
+  Mount2,
+  Getnonvolumedrives1,
+  RemoveDosDevice1,
+  AddDosDevice1,
+  CopyVolumeName1,
+  CopyDosDevicetoclipboard1,
+  GetVolumeInformations1,
+  GetSerialNumber1,
+  Refresh1,
+};
+
 // What Tfrmvolumes asks of the real window (and of a test double in tests).
 class PropertiesView {
  public:
@@ -96,8 +113,8 @@ class FormView {
   // Replaces every row of lvvolumes; no row is selected afterwards.
   virtual void SetRows(const std::vector<ListRow>& rows) = 0;
   virtual std::optional<ListRow> SelectedRow() = 0;
-  virtual bool IsChecked(edition::Command item) = 0;
-  virtual void SetChecked(edition::Command item, bool checked) = 0;
+  virtual bool IsChecked(Command item) = 0;
+  virtual void SetChecked(Command item, bool checked) = 0;
   virtual void SetStatusText(const std::wstring& text) = 0;
   // The modal input box; nothing when the user cancels or closes it.
   virtual std::optional<std::wstring> InputBox(const std::wstring& caption,
@@ -114,8 +131,8 @@ class Tfrmvolumes {
 
   void FormShow();
   void refresh_list();
-  // Runs the handler of a context-menu item.
-  void RunCommand(edition::Command command);
+  // Runs the handler of a context-menu item of this edition's menu; nothing for any other.
+  void RunHandlerOf(Command command);
 
   void Refresh1Click();
   void Getnonvolumedrives1Click();
@@ -137,5 +154,117 @@ class Tfrmvolumes {
   Platform& platform_;
   FormView& view_;
 };
+
+// ---------------------------------------------------------------- the command registry
+// One row per item of PopupMenu1: its id, its layout name, its handler, and its place
+// and caption in each edition's menu (no caption: the edition has no such item).
+struct MenuPlace {
+  int order;                  // the item's place in the edition's menu, ascending
+  std::wstring_view caption;  // "-" for a separator; empty where the edition lacks it
+};
+// A command's row names its handler; there is no way to write one without it. A
+// separator has neither id nor handler.
+struct CommandRow {
+  using Handler = void (Tfrmvolumes::*)();
+  constexpr CommandRow(Command id, std::wstring_view name, Handler handler, MenuPlace full,
+                       MenuPlace reduced)
+      : id(id), name(name), handler(handler), full(full), reduced(reduced) {}
+  static constexpr CommandRow Separator(std::wstring_view name, MenuPlace full, MenuPlace reduced) {
+    return CommandRow(Command::None, name, nullptr, full, reduced);
+  }
+
+  Command id;
+  std::wstring_view name;
+  Handler handler;
+  MenuPlace full, reduced;
+};
+// clang-format off
+inline constexpr CommandRow kCommands[] = {
+    // id, layout name, handler;
+    //   full edition: place, caption        reduced edition: place, caption
+    {Command::Unmount1, L"Unmount1", &Tfrmvolumes::Unmount1Click,
+     {10, L"Unmount Volume"}, {10, L"Unmount"}},
+    {Command::Mount1, L"Mount1", &Tfrmvolumes::Mount1Click,
+     {20, L"Mount Volume (Auto assign letter)"}, {20, L"Mount (Auto assign letter)"}},
+    {Command::Mount2, L"Mount2", &Tfrmvolumes::Mount2Click,
+     {30, L"Mount Volume (Specify path)"}, {30, L"Mount (Specify path)"}},
+    CommandRow::Separator(L"N4", {40, L"-"}, {40, L"-"}),
+    {Command::Getnonvolumedrives1, L"Getnonvolumedrives1", &Tfrmvolumes::Getnonvolumedrives1Click,
+     {50, L"Get Dos Devices"}, {150, L"Get non-volume drives"}},
+    {Command::RemoveDosDevice1, L"RemoveDosDevice1", &Tfrmvolumes::RemoveDosDevice1Click,
+     {60, L"Remove Dos Device Letter"}, {60, L"Remove DosDevice"}},
+    {Command::AddDosDevice1, L"AddDosDevice1", &Tfrmvolumes::AddDosDevice1Click,
+     {70, L"Add Dos Device Letter"}, {}},
+    CommandRow::Separator(L"N1", {80, L"-"}, {80, L"-"}),
+    {Command::CopyVolumeName1, L"CopyVolumeName1", &Tfrmvolumes::CopyVolumeName1Click,
+     {90, L"Copy Volume Name (to clipboard)"}, {90, L"Copy VolumeName"}},
+    {Command::CopyDosDevicetoclipboard1, L"CopyDosDevicetoclipboard1",
+     &Tfrmvolumes::CopyDosDevicetoclipboard1Click,
+     {100, L"Copy Dos Device (to clipboard)"}, {}},
+    CommandRow::Separator(L"N2", {}, {100, L"-"}),
+    {Command::GetVolumeInformations1, L"GetVolumeInformations1",
+     &Tfrmvolumes::GetVolumeInformations1Click,
+     {110, L"Get Volume / Dos Device Informations"}, {110, L"Get Volume Informations"}},
+    {Command::GetSerialNumber1, L"GetSerialNumber1", &Tfrmvolumes::GetSerialNumber1Click,
+     {120, L"Get Volume / Dos Device Serial Number"}, {}},
+    CommandRow::Separator(L"N3", {130, L"-"}, {130, L"-"}),
+    {Command::Refresh1, L"Refresh1", &Tfrmvolumes::Refresh1Click,
+     {140, L"Refresh"}, {140, L"Refresh"}},
+};
+// clang-format on
+
+// An item of this edition's menu.
+struct MenuItem {
+  std::wstring_view name;
+  std::wstring_view caption;  // "-" for a separator
+  Command command;            // Command::None for a separator
+};
+
+namespace registry_detail {
+constexpr MenuPlace PlaceOf(const CommandRow& row) {
+  return edition::kFull ? row.full : row.reduced;
+}
+constexpr bool InMenu(const CommandRow& row) { return !PlaceOf(row).caption.empty(); }
+constexpr std::size_t kMenuSize = std::ranges::count_if(kCommands, InMenu);
+constexpr std::array<MenuItem, kMenuSize> MenuInOrder() {
+  std::array<const CommandRow*, kMenuSize> rows{};
+  std::size_t count = 0;
+  for (const CommandRow& row : kCommands) {
+    if (InMenu(row)) rows[count++] = &row;
+  }
+  std::ranges::sort(rows, {}, [](const CommandRow* row) { return PlaceOf(*row).order; });
+  std::array<MenuItem, kMenuSize> menu{};
+  for (std::size_t i = 0; i < kMenuSize; ++i) {
+    menu[i] = {rows[i]->name, PlaceOf(*rows[i]).caption, rows[i]->id};
+  }
+  return menu;
+}
+// Separators, and only they, are "-"; no id, name or place twice.
+constexpr bool RegistryIsSound() {
+  for (const CommandRow& row : kCommands) {
+    if ((row.id == Command::None) != (row.full.caption == L"-" || row.reduced.caption == L"-")) {
+      return false;
+    }
+    for (const CommandRow& other : kCommands) {
+      if (&other == &row) continue;
+      if (other.name == row.name || (row.id != Command::None && other.id == row.id)) return false;
+      if (!row.full.caption.empty() && !other.full.caption.empty() &&
+          other.full.order == row.full.order) {
+        return false;
+      }
+      if (!row.reduced.caption.empty() && !other.reduced.caption.empty() &&
+          other.reduced.order == row.reduced.order) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+static_assert(RegistryIsSound(), "a separator with an id, or a name, id or place twice");
+}  // namespace registry_detail
+
+// This edition's PopupMenu1, in menu order.
+inline constexpr std::array<MenuItem, registry_detail::kMenuSize> kMenu =
+    registry_detail::MenuInOrder();
 
 }  // namespace vol

@@ -37,12 +37,6 @@ int StatusBarHeight(UINT dpi) {
   return ScaleToDpi(edition::kStatusBarHeight, USER_DEFAULT_SCREEN_DPI, dpi);
 }
 
-bool InMenu(WORD id) {
-  return std::any_of(edition::kMenu.begin(), edition::kMenu.end(), [id](const auto& item) {
-    return item.command != edition::Command::None && static_cast<WORD>(item.command) == id;
-  });
-}
-
 // Keeps a control from repainting while it is rebuilt, also when the rebuild throws.
 class RedrawOff {
  public:
@@ -174,8 +168,8 @@ bool MainWindow::OnCreate() {
 
   SendMessageW(status_bar_, SB_SIMPLE, TRUE, 0);
 
-  for (const auto& item : edition::kMenu) {
-    if (item.command == edition::Command::None) {
+  for (const auto& item : kMenu) {
+    if (item.command == Command::None) {
       AppendMenuW(popup_menu_.get(), MF_SEPARATOR, 0, nullptr);
     } else {
       const std::wstring caption(item.caption);
@@ -218,10 +212,10 @@ void MainWindow::OnShowWindow(bool showing) {
 }
 
 void MainWindow::OnCommand(WORD id) {
-  if (InMenu(id)) RunHandler([this, id] { form_.RunCommand(static_cast<edition::Command>(id)); });
+  RunHandler([this, id] { form_.RunHandlerOf(static_cast<Command>(id)); });
 }
 
-void MainWindow::RunMenuCommand(edition::Command command) {
+void MainWindow::SendMenuCommand(Command command) {
   SendMessageW(hwnd(), WM_COMMAND, MAKEWPARAM(static_cast<WORD>(command), 1), 0);
 }
 
@@ -232,7 +226,7 @@ LRESULT MainWindow::OnNotify(const NMHDR& header) {
       RunHandler([this] { form_.lvvolumesDblClick(); });
       break;
     case NM_RETURN:
-      RunMenuCommand(edition::Command::GetVolumeInformations1);
+      SendMenuCommand(Command::GetVolumeInformations1);
       break;
     default:
       break;
@@ -314,11 +308,11 @@ bool MainWindow::OnListKey(UINT message, WPARAM key) {
         return true;
       }
       if (message == WM_KEYDOWN && key == VK_F5 && !control && !shift && !alt) {
-        RunMenuCommand(edition::Command::Refresh1);
+        SendMenuCommand(Command::Refresh1);
         return true;
       }
       if (message == WM_KEYDOWN && key == 'C' && control && !shift && !alt) {
-        RunMenuCommand(edition::Command::CopyVolumeName1);
+        SendMenuCommand(Command::CopyVolumeName1);
         return true;
       }
       return false;
@@ -419,12 +413,12 @@ std::optional<ListRow> MainWindow::SelectedRow() {
   return row;
 }
 
-bool MainWindow::IsChecked(edition::Command item) {
+bool MainWindow::IsChecked(Command item) {
   const UINT state = GetMenuState(popup_menu_.get(), static_cast<UINT>(item), MF_BYCOMMAND);
   return state != static_cast<UINT>(-1) && (state & MF_CHECKED) != 0;
 }
 
-void MainWindow::SetChecked(edition::Command item, bool checked) {
+void MainWindow::SetChecked(Command item, bool checked) {
   CheckMenuItem(popup_menu_.get(), static_cast<UINT>(item),
                 MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
 }

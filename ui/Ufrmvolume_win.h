@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/handles_win.h"
 #include "platform/platform.h"
 #include "ui/Ufrmvolume.h"
 #include "ui/edition.h"
-#include "ui/unique_handle_win.h"
 #include "ui/window_base_win.h"
 
 namespace vol {
@@ -40,8 +40,8 @@ class MainWindow : public WindowBase<MainWindow>, public FormView {
   void SetTitle(const std::wstring& title) override;
   void SetRows(const std::vector<ListRow>& rows) override;
   std::optional<ListRow> SelectedRow() override;
-  bool IsChecked(edition::Command item) override;
-  void SetChecked(edition::Command item, bool checked) override;
+  bool IsChecked(Command item) override;
+  void SetChecked(Command item, bool checked) override;
   void SetStatusText(const std::wstring& text) override;
   std::optional<std::wstring> InputBox(const std::wstring& caption, const std::wstring& prompt,
                                        const std::wstring& default_text) override;
@@ -83,7 +83,8 @@ class MainWindow : public WindowBase<MainWindow>, public FormView {
   bool OnListKey(UINT message, WPARAM key);
 
   void ApplyFont(UINT dpi);
-  void RunMenuCommand(edition::Command command);
+  // Sends the window a menu item's WM_COMMAND, as the item's keyboard shortcut.
+  void SendMenuCommand(Command command);
   std::wstring CellText(int item, int sub_item) const;
   static LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wparam, LPARAM lparam,
                                    UINT_PTR id, DWORD_PTR self);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ui/Ufrmvolume.h"
-#include "ui/unique_handle_win.h"
+#include "platform/handles_win.h"
 #include "ui/window_base_win.h"
 
 namespace vol {

@@ -9,7 +9,7 @@
 
 #include <windows.h>
 
-#include "ui/guard_win.h"
+#include "crash/guard_win.h"
 
 namespace vol {
 

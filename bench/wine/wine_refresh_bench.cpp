@@ -28,8 +28,8 @@ class ListOnly : public FormView {
   void SetTitle(const std::wstring&) override {}
   void SetRows(const std::vector<ListRow>& new_rows) override { rows = new_rows.size(); }
   std::optional<ListRow> SelectedRow() override { return std::nullopt; }
-  bool IsChecked(edition::Command) override { return true; }
-  void SetChecked(edition::Command, bool) override {}
+  bool IsChecked(Command) override { return true; }
+  void SetChecked(Command, bool) override {}
   void SetStatusText(const std::wstring&) override {}
   std::optional<std::wstring> InputBox(const std::wstring&, const std::wstring&,
                                        const std::wstring&) override {

@@ -19,10 +19,9 @@
 #include <vector>
 
 #include "crash/crash_win.h"
-#include "crash/structured_guard_win.h"
+#include "crash/guard_win.h"
 #include "devices/device_error.h"
 #include "ui/edition.h"
-#include "ui/guard_win.h"
 
 namespace vol {
 namespace {
@@ -489,6 +488,14 @@ TEST(CrashUi, BugReportOfAThrownErrorBeginsWhereItWasCaught) {
   EXPECT_TRUE(through_procedure);
   ExpectWindowGoesOn(window);
 }
+
+}  // namespace
+namespace crash_detail {
+// The reporter's hook for tests (crash/mail_win.cpp): the mail library it loads; null
+// for mapi32.dll.
+void SetMailLibraryForTests(const wchar_t* library);
+}  // namespace crash_detail
+namespace {
 
 TEST(CrashUi, SendBugReportWithoutMailInterfaceSaysSoAndTheBoxStays) {
   if constexpr (!edition::kFull) GTEST_SKIP() << "the reduced edition has no crash reporter";

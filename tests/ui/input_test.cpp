@@ -14,7 +14,6 @@
 namespace vol::ui_test {
 namespace {
 
-using edition::Command;
 using Call = SimMachine::Call;
 
 // ---------------------------------------------------------------- context menu
@@ -106,7 +105,7 @@ TEST_F(MainWindowTest, ContextMenuKeysOpenTheMenuAtTheSelectedRow) {
 TEST_F(MainWindowTest, ChoosingAMenuItemRunsItsCommand) {
   SelectRow(list(), 0);
   int downs = 0;  // the menu's keys skip separators
-  for (const auto& item : edition::kMenu) {
+  for (const auto& item : kMenu) {
     if (item.command == Command::None) continue;
     ++downs;
     if (item.command == Command::CopyVolumeName1) break;

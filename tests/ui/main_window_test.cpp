@@ -13,7 +13,6 @@
 namespace vol::ui_test {
 namespace {
 
-using edition::Command;
 
 int ScaleMain(int value, UINT dpi) {
   return MulDiv(value, static_cast<int>(dpi), edition::kMainWindow.design_dpi);
@@ -81,9 +80,9 @@ TEST_F(MainWindowTest, ColumnsHaveTheCaptionsAndScaledWidthsOfTheEdition) {
 
 TEST_F(MainWindowTest, PopupMenuHoldsTheEditionsItemsInOrder) {
   const auto entries = MenuEntries(window->PopupMenu1());
-  ASSERT_EQ(entries.size(), edition::kMenu.size());
+  ASSERT_EQ(entries.size(), kMenu.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    const auto& expected = edition::kMenu[i];
+    const auto& expected = kMenu[i];
     SCOPED_TRACE(std::wstring(expected.name));
     const bool separator = expected.command == Command::None;
     EXPECT_EQ(entries[i].separator, separator);
@@ -171,7 +170,7 @@ TEST_F(MainWindowTest, CommandsOutsideTheEditionsMenuDoNothing) {
   for (Command command :
        {Command::AddDosDevice1, Command::CopyDosDevicetoclipboard1, Command::GetSerialNumber1}) {
     bool offered = false;
-    for (const auto& item : edition::kMenu) offered = offered || item.command == command;
+    for (const auto& item : kMenu) offered = offered || item.command == command;
     if (!offered) ids.push_back(static_cast<WORD>(command));
   }
   SelectRow(list(), 0);

@@ -15,7 +15,6 @@
 namespace vol::ui_test {
 namespace {
 
-using edition::Command;
 
 int ScaleProperties(int value, UINT dpi) {
   return MulDiv(value, static_cast<int>(dpi), edition::kPropertiesDesignDpi);

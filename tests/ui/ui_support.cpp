@@ -247,7 +247,7 @@ void MainWindowTest::Start() {
   Pump();
 }
 
-void MainWindowTest::Choose(edition::Command command) {
+void MainWindowTest::Choose(Command command) {
   PostMessageW(main(), WM_COMMAND, static_cast<WPARAM>(command), 0);
   Pump();
 }

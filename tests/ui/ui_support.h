@@ -108,7 +108,7 @@ class MainWindowTest : public ::testing::Test {
   // Creates and shows the window (runs FormShow).
   void Start();
   // Runs a context-menu command the way the menu does: WM_COMMAND with the item's id.
-  void Choose(edition::Command command);
+  void Choose(Command command);
   int Calls(SimMachine::Call call) const { return machine.CountCalls(call); }
 
   HWND main() const { return window->hwnd(); }

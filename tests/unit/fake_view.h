@@ -39,8 +39,8 @@ class FakeView : public FormView {
     ++set_rows_calls;
   }
   std::optional<ListRow> SelectedRow() override { return selected; }
-  bool IsChecked(edition::Command item) override { return checked[item]; }
-  void SetChecked(edition::Command item, bool on) override { checked[item] = on; }
+  bool IsChecked(Command item) override { return checked[item]; }
+  void SetChecked(Command item, bool on) override { checked[item] = on; }
   void SetStatusText(const std::wstring& text) override { status_text = text; }
   std::optional<std::wstring> InputBox(const std::wstring& caption, const std::wstring& prompt,
                                        const std::wstring& default_text) override {
@@ -72,7 +72,7 @@ class FakeView : public FormView {
   std::vector<ListRow> rows;
   int set_rows_calls = 0;
   std::optional<ListRow> selected;
-  std::map<edition::Command, bool> checked;
+  std::map<Command, bool> checked;
   std::wstring status_text;
   std::vector<InputBoxCall> input_box_calls;
   std::deque<std::optional<std::wstring>> input_answers;  // nullopt: the user cancels

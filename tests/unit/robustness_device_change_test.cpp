@@ -16,7 +16,6 @@
 namespace vol {
 namespace {
 
-using edition::Command;
 
 const std::wstring kNow = L"24.12.2026 18:30:05";
 

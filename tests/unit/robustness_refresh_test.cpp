@@ -22,7 +22,6 @@ namespace vol {
 namespace {
 
 using Call = SimMachine::Call;
-using edition::Command;
 using Numbers = std::pair<uint8_t, uint8_t>;
 constexpr Numbers kUnknownNumbers{255, 255};
 

@@ -16,7 +16,6 @@
 namespace vol::test {
 namespace {
 
-using edition::Command;
 using vol::testing::FakeView;
 
 constexpr wchar_t kQueryName[] = L"VOLUMES_WINE_QUERY_NAME";
@@ -129,7 +128,7 @@ TEST_F(WineCommands, AddedLetterIsSeenByEveryProcessAndRemovedAgain) {
   const int refreshes = view_.set_rows_calls;
 
   view_.input_answers.push_back(letter_.name());
-  form_.RunCommand(Command::AddDosDevice1);
+  form_.RunHandlerOf(Command::AddDosDevice1);
   ASSERT_EQ(view_.input_box_calls.size(), 1u);
   EXPECT_EQ(view_.input_box_calls[0].caption, L"Lindquay");
   EXPECT_EQ(view_.input_box_calls[0].prompt, L"Enter Path : x:");
@@ -145,7 +144,7 @@ TEST_F(WineCommands, AddedLetterIsSeenByEveryProcessAndRemovedAgain) {
   EXPECT_TRUE(view_.selected->caption.empty());
   EXPECT_EQ(view_.selected->sub(edition::kSubDosDevice), c_device_);
 
-  form_.RunCommand(Command::RemoveDosDevice1);
+  form_.RunHandlerOf(Command::RemoveDosDevice1);
   EXPECT_FALSE(letter_.Defined());
   EXPECT_EQ(AskSecondProcess(platform_, letter_.name(), c_device_), kUndefined);
   // The row stays until the next refresh.
@@ -167,7 +166,7 @@ TEST_F(WineCommands, AddingATakenLetterReportsItInTheStatusBar) {
   const int refreshes = view_.set_rows_calls;
 
   view_.input_answers.push_back(letter_.name());
-  form_.RunCommand(Command::AddDosDevice1);
+  form_.RunHandlerOf(Command::AddDosDevice1);
   EXPECT_EQ(view_.status_text, L"Cannot DefineDosDevice.");
   EXPECT_EQ(view_.set_rows_calls, refreshes + 1) << "the list is rebuilt all the same";
   EXPECT_EQ(letter_.Target(), z_device) << "the old definition stays as it was";
@@ -183,7 +182,7 @@ TEST_F(WineCommands, AddingAnEmptyNameReportsItInTheStatusBar) {
   const std::vector<ListRow> before = view_.rows;
 
   view_.input_answers.push_back(L"");
-  form_.RunCommand(Command::AddDosDevice1);
+  form_.RunHandlerOf(Command::AddDosDevice1);
   EXPECT_EQ(view_.status_text, L"Cannot DefineDosDevice.");
   EXPECT_EQ(view_.set_rows_calls, refreshes + 1);
   EXPECT_EQ(WithoutSizes(view_.rows), WithoutSizes(before));
@@ -197,7 +196,7 @@ TEST_F(WineCommands, AddIsNoCommandOfTheReducedEdition) {
   ShowAndSelectC();
   const int refreshes = view_.set_rows_calls;
   view_.input_answers.push_back(letter_.name());
-  form_.RunCommand(Command::AddDosDevice1);
+  form_.RunHandlerOf(Command::AddDosDevice1);
   form_.AddDosDevice1Click();
   EXPECT_TRUE(view_.input_box_calls.empty());
   EXPECT_FALSE(letter_.Defined());
@@ -212,7 +211,7 @@ TEST_F(WineCommands, MountAtTheFirstFreeLetterFailsAndChangesNothing) {
   const std::vector<ListRow> before = view_.rows;
   const int refreshes = view_.set_rows_calls;
 
-  form_.RunCommand(Command::Mount1);
+  form_.RunHandlerOf(Command::Mount1);
   EXPECT_EQ(platform_.shown_messages, std::vector<std::wstring>{L"mount failed"});
   EXPECT_TRUE(platform_.message_boxes.empty());
   ASSERT_EQ(platform_.mount_attempts.size(), 24u) << "C:\\ to Z:\\, each refused";
@@ -237,7 +236,7 @@ TEST_F(WineCommands, MountAtAPathThatCannotExistFailsAndChangesNothing) {
     const int refreshes = view_.set_rows_calls;
 
     view_.input_answers.push_back(path);
-    form_.RunCommand(Command::Mount2);
+    form_.RunHandlerOf(Command::Mount2);
     ASSERT_EQ(view_.input_box_calls.size(), 1u);
     EXPECT_EQ(view_.input_box_calls[0].caption, L"Lindquay");
     EXPECT_EQ(view_.input_box_calls[0].prompt, L"Enter Path : x:\\, c:\\mount\\");

@@ -17,7 +17,6 @@
 namespace vol::test {
 namespace {
 
-using edition::Command;
 using vol::testing::FakeView;
 
 constexpr std::size_t kSubItems = edition::kColumns.size() - 1;
@@ -239,10 +238,10 @@ TEST_F(WineDosDeviceView, ViewOffListsVolumesOnlyAndSwitchingTwiceComesBack) {
 
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(::testing::Message() << "round " << round);
-    form_.RunCommand(Command::Getnonvolumedrives1);
+    form_.RunHandlerOf(Command::Getnonvolumedrives1);
     EXPECT_TRUE(view_.IsChecked(Command::Getnonvolumedrives1));
     EXPECT_EQ(ScratchRows().size(), edition::kListNoRootDir ? 1u : 0u);
-    form_.RunCommand(Command::Getnonvolumedrives1);
+    form_.RunHandlerOf(Command::Getnonvolumedrives1);
     EXPECT_FALSE(view_.IsChecked(Command::Getnonvolumedrives1));
     EXPECT_EQ(view_.rows.size(), volume_rows);
     EXPECT_TRUE(DosRows().empty());
