@@ -13,10 +13,8 @@
 #include <cstring>
 #include <cwchar>
 #include <map>
-#include <memory>
 #include <new>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "crash/bug_report.h"
@@ -24,7 +22,7 @@
 #include "crash/crash_win.h"
 #include "crash/guard_win.h"
 #include "platform/handles_win.h"
-#include "platform/process_win.h"
+#include "platform/win32_platform.h"
 
 namespace vol::crash_detail {
 namespace {

@@ -7,7 +7,7 @@
 #include "crash/bug_report.h"
 #include "crash/crash_win.h"
 #include "platform/edition.h"
-#include "platform/process_win.h"
+#include "platform/win32_platform.h"
 
 namespace vol {
 namespace {

@@ -3,10 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "crash/crash_win.h"
 #include "platform/dialog_template_win.h"

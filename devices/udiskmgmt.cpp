@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <exception>
 #include <new>
-#include <utility>
 
 #include "devices/device_error.h"
 #include "devices/lib.h"

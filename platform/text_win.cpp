@@ -7,7 +7,11 @@
 
 namespace vol {
 
-bool AnsiFromWide(std::wstring_view text, std::string& out) {
+namespace {
+
+// One conversion in both directions: convert is called once for the size, once to write.
+template <typename From, typename To, typename Convert>
+bool ConvertText(From text, To& out, Convert convert) {
   out.clear();
   if (text.empty()) return true;
   if (text.size() > INT_MAX) {
@@ -15,26 +19,24 @@ bool AnsiFromWide(std::wstring_view text, std::string& out) {
     return false;
   }
   const int count = static_cast<int>(text.size());
-  const int needed =
-      ::WideCharToMultiByte(CP_ACP, 0, text.data(), count, nullptr, 0, nullptr, nullptr);
+  const int needed = convert(text.data(), count, nullptr, 0);
   if (needed == 0) return false;
   out.resize(static_cast<std::size_t>(needed));
-  return ::WideCharToMultiByte(CP_ACP, 0, text.data(), count, out.data(), needed, nullptr,
-                               nullptr) == needed;
+  return convert(text.data(), count, out.data(), needed) == needed;
+}
+
+}  // namespace
+
+bool AnsiFromWide(std::wstring_view text, std::string& out) {
+  return ConvertText(text, out, [](const wchar_t* from, int count, char* to, int size) {
+    return ::WideCharToMultiByte(CP_ACP, 0, from, count, to, size, nullptr, nullptr);
+  });
 }
 
 bool WideFromAnsi(std::string_view text, std::wstring& out) {
-  out.clear();
-  if (text.empty()) return true;
-  if (text.size() > INT_MAX) {
-    ::SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
-  const int count = static_cast<int>(text.size());
-  const int needed = ::MultiByteToWideChar(CP_ACP, 0, text.data(), count, nullptr, 0);
-  if (needed == 0) return false;
-  out.resize(static_cast<std::size_t>(needed));
-  return ::MultiByteToWideChar(CP_ACP, 0, text.data(), count, out.data(), needed) == needed;
+  return ConvertText(text, out, [](const char* from, int count, wchar_t* to, int size) {
+    return ::MultiByteToWideChar(CP_ACP, 0, from, count, to, size);
+  });
 }
 
 std::string AnsiFromWide(std::wstring_view text) {

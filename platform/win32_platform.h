@@ -6,6 +6,9 @@
 
 namespace vol {
 
+// The full path of the running executable; empty when the system does not say.
+std::wstring ProcessExecutablePath();
+
 class Win32Platform final : public Platform {
  public:
   // The window (an HWND) that owns ShowMessage's boxes and the clipboard; null for none.

@@ -1,12 +1,11 @@
 #include <windows.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/handles_win.h"
-#include "platform/process_win.h"
 #include "platform/text.h"
 #include "platform/win32_platform.h"
 
@@ -73,24 +72,17 @@ std::size_t MultiStringLength(const char* text, std::size_t length) {
 }
 
 // The clipboard, open for one update and closed again on every path.
-class OpenedClipboard {
- public:
-  explicit OpenedClipboard(HWND owner) {
-    for (int attempt = 0; attempt < kClipboardOpenAttempts && !open_; ++attempt) {
-      if (attempt > 0) ::Sleep(kClipboardRetryMilliseconds);
-      open_ = ::OpenClipboard(owner) != FALSE;
-    }
-  }
-  OpenedClipboard(const OpenedClipboard&) = delete;
-  OpenedClipboard& operator=(const OpenedClipboard&) = delete;
-  ~OpenedClipboard() {
-    if (open_) ::CloseClipboard();
-  }
-  explicit operator bool() const { return open_; }
-
- private:
-  bool open_ = false;
+struct ClipboardCloser {
+  void operator()(bool) const { ::CloseClipboard(); }
 };
+using OpenedClipboard = UniqueAny<bool, ClipboardCloser, false>;
+OpenedClipboard OpenClipboardRetrying(HWND owner) {
+  for (int attempt = 0; attempt < kClipboardOpenAttempts; ++attempt) {
+    if (attempt > 0) ::Sleep(kClipboardRetryMilliseconds);
+    if (::OpenClipboard(owner)) return OpenedClipboard(true);
+  }
+  return OpenedClipboard();
+}
 
 using DateTimeFormatter = int(WINAPI*)(LCID, DWORD, const SYSTEMTIME*, LPCWSTR, LPWSTR, int);
 
@@ -425,7 +417,7 @@ bool Win32Platform::SetClipboardText(const std::wstring& text, ApiForm form) {
   std::memcpy(target, bytes, size);
   ::GlobalUnlock(memory.get());
 
-  const OpenedClipboard clipboard(static_cast<HWND>(message_owner_));
+  const OpenedClipboard clipboard = OpenClipboardRetrying(static_cast<HWND>(message_owner_));
   if (!clipboard || !::EmptyClipboard() || !::SetClipboardData(format, memory.get())) {
     keeper.Keep();
     return false;
@@ -442,5 +434,20 @@ std::wstring Win32Platform::LocalDateTimeText() {
 }
 
 std::wstring Win32Platform::ExecutablePath() { return ProcessExecutablePath(); }
+
+std::wstring ProcessExecutablePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD size = static_cast<DWORD>(path.size());
+    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), size);
+    if (length == 0) return {};
+    if (length < size) {
+      path.resize(length);
+      return path;
+    }
+    if (size >= 32768) return {};  // longer than any path Windows can name
+    path.resize(size * 2);
+  }
+}
 
 }  // namespace vol

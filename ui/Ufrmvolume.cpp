@@ -359,19 +359,13 @@ void Tfrmvolumes::Getnonvolumedrives1Click() {
 void Tfrmvolumes::Unmount1Click() {
   const std::optional<ListRow> row = view_.SelectedRow();
   if (!row || row->caption.empty()) return;
-  if (!unmount_vol(platform_, row->sub(edition::kSubPathName))) {
-    platform_.ShowMessage(L"unmount failed");
-  }
-  platform_.Sleep(kRefreshDelayMs);
-  refresh_list();
+  AfterMountChange(unmount_vol(platform_, row->sub(edition::kSubPathName)), L"unmount failed");
 }
 
 void Tfrmvolumes::Mount1Click() {
   const std::optional<ListRow> row = view_.SelectedRow();
   if (!row || row->caption.empty()) return;
-  if (!mount_vol(platform_, row->caption, L"")) platform_.ShowMessage(L"mount failed");
-  platform_.Sleep(kRefreshDelayMs);
-  refresh_list();
+  AfterMountChange(mount_vol(platform_, row->caption, L""), L"mount failed");
 }
 
 void Tfrmvolumes::Mount2Click() {
@@ -381,7 +375,12 @@ void Tfrmvolumes::Mount2Click() {
       view_.InputBox(std::wstring(kInputCaption), L"Enter Path : x:\\, c:\\mount\\", L"x:\\");
   // Cancel means the user changed their mind: nothing is mounted.
   if (!path) return;
-  if (!mount_vol(platform_, row->caption, *path)) platform_.ShowMessage(L"mount failed");
+  AfterMountChange(mount_vol(platform_, row->caption, *path), L"mount failed");
+}
+
+// The system announces a changed mount a moment later; the list waits for it.
+void Tfrmvolumes::AfterMountChange(bool ok, const wchar_t* failure) {
+  if (!ok) platform_.ShowMessage(failure);
   platform_.Sleep(kRefreshDelayMs);
   refresh_list();
 }

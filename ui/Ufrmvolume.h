@@ -151,13 +151,16 @@ class Tfrmvolumes {
   void WMDeviceChange(uint32_t event, const DevBroadcastHeader* record);
 
  private:
+  // Says failure unless ok, then waits and refreshes the list.
+  void AfterMountChange(bool ok, const wchar_t* failure);
+
   Platform& platform_;
   FormView& view_;
 };
 
 // ---------------------------------------------------------------- the command registry
-// One row per item of PopupMenu1: its id, its layout name, its handler, and its place
-// and caption in each edition's menu (no caption: the edition has no such item).
+// One row per item of PopupMenu1: its id (named after the item), its handler, and its
+// place and caption in each edition's menu (no caption: the edition has no such item).
 struct MenuPlace {
   int order;                  // the item's place in the edition's menu, ascending
   std::wstring_view caption;  // "-" for a separator; empty where the edition lacks it
@@ -166,56 +169,48 @@ struct MenuPlace {
 // separator has neither id nor handler.
 struct CommandRow {
   using Handler = void (Tfrmvolumes::*)();
-  constexpr CommandRow(Command id, std::wstring_view name, Handler handler, MenuPlace full,
-                       MenuPlace reduced)
-      : id(id), name(name), handler(handler), full(full), reduced(reduced) {}
-  static constexpr CommandRow Separator(std::wstring_view name, MenuPlace full, MenuPlace reduced) {
-    return CommandRow(Command::None, name, nullptr, full, reduced);
+  constexpr CommandRow(Command id, Handler handler, MenuPlace full, MenuPlace reduced)
+      : id(id), handler(handler), full(full), reduced(reduced) {}
+  static constexpr CommandRow Separator(MenuPlace full, MenuPlace reduced) {
+    return CommandRow(Command::None, nullptr, full, reduced);
   }
 
   Command id;
-  std::wstring_view name;
   Handler handler;
   MenuPlace full, reduced;
 };
 // clang-format off
 inline constexpr CommandRow kCommands[] = {
-    // id, layout name, handler;
+    // id, handler;
     //   full edition: place, caption        reduced edition: place, caption
-    {Command::Unmount1, L"Unmount1", &Tfrmvolumes::Unmount1Click,
-     {10, L"Unmount Volume"}, {10, L"Unmount"}},
-    {Command::Mount1, L"Mount1", &Tfrmvolumes::Mount1Click,
+    {Command::Unmount1, &Tfrmvolumes::Unmount1Click, {10, L"Unmount Volume"}, {10, L"Unmount"}},
+    {Command::Mount1, &Tfrmvolumes::Mount1Click,
      {20, L"Mount Volume (Auto assign letter)"}, {20, L"Mount (Auto assign letter)"}},
-    {Command::Mount2, L"Mount2", &Tfrmvolumes::Mount2Click,
+    {Command::Mount2, &Tfrmvolumes::Mount2Click,
      {30, L"Mount Volume (Specify path)"}, {30, L"Mount (Specify path)"}},
-    CommandRow::Separator(L"N4", {40, L"-"}, {40, L"-"}),
-    {Command::Getnonvolumedrives1, L"Getnonvolumedrives1", &Tfrmvolumes::Getnonvolumedrives1Click,
+    CommandRow::Separator({40, L"-"}, {40, L"-"}),
+    {Command::Getnonvolumedrives1, &Tfrmvolumes::Getnonvolumedrives1Click,
      {50, L"Get Dos Devices"}, {150, L"Get non-volume drives"}},
-    {Command::RemoveDosDevice1, L"RemoveDosDevice1", &Tfrmvolumes::RemoveDosDevice1Click,
+    {Command::RemoveDosDevice1, &Tfrmvolumes::RemoveDosDevice1Click,
      {60, L"Remove Dos Device Letter"}, {60, L"Remove DosDevice"}},
-    {Command::AddDosDevice1, L"AddDosDevice1", &Tfrmvolumes::AddDosDevice1Click,
-     {70, L"Add Dos Device Letter"}, {}},
-    CommandRow::Separator(L"N1", {80, L"-"}, {80, L"-"}),
-    {Command::CopyVolumeName1, L"CopyVolumeName1", &Tfrmvolumes::CopyVolumeName1Click,
+    {Command::AddDosDevice1, &Tfrmvolumes::AddDosDevice1Click, {70, L"Add Dos Device Letter"}, {}},
+    CommandRow::Separator({80, L"-"}, {80, L"-"}),
+    {Command::CopyVolumeName1, &Tfrmvolumes::CopyVolumeName1Click,
      {90, L"Copy Volume Name (to clipboard)"}, {90, L"Copy VolumeName"}},
-    {Command::CopyDosDevicetoclipboard1, L"CopyDosDevicetoclipboard1",
-     &Tfrmvolumes::CopyDosDevicetoclipboard1Click,
+    {Command::CopyDosDevicetoclipboard1, &Tfrmvolumes::CopyDosDevicetoclipboard1Click,
      {100, L"Copy Dos Device (to clipboard)"}, {}},
-    CommandRow::Separator(L"N2", {}, {100, L"-"}),
-    {Command::GetVolumeInformations1, L"GetVolumeInformations1",
-     &Tfrmvolumes::GetVolumeInformations1Click,
+    CommandRow::Separator({}, {100, L"-"}),
+    {Command::GetVolumeInformations1, &Tfrmvolumes::GetVolumeInformations1Click,
      {110, L"Get Volume / Dos Device Informations"}, {110, L"Get Volume Informations"}},
-    {Command::GetSerialNumber1, L"GetSerialNumber1", &Tfrmvolumes::GetSerialNumber1Click,
+    {Command::GetSerialNumber1, &Tfrmvolumes::GetSerialNumber1Click,
      {120, L"Get Volume / Dos Device Serial Number"}, {}},
-    CommandRow::Separator(L"N3", {130, L"-"}, {130, L"-"}),
-    {Command::Refresh1, L"Refresh1", &Tfrmvolumes::Refresh1Click,
-     {140, L"Refresh"}, {140, L"Refresh"}},
+    CommandRow::Separator({130, L"-"}, {130, L"-"}),
+    {Command::Refresh1, &Tfrmvolumes::Refresh1Click, {140, L"Refresh"}, {140, L"Refresh"}},
 };
 // clang-format on
 
 // An item of this edition's menu.
 struct MenuItem {
-  std::wstring_view name;
   std::wstring_view caption;  // "-" for a separator
   Command command;            // Command::None for a separator
 };
@@ -235,32 +230,10 @@ constexpr std::array<MenuItem, kMenuSize> MenuInOrder() {
   std::ranges::sort(rows, {}, [](const CommandRow* row) { return PlaceOf(*row).order; });
   std::array<MenuItem, kMenuSize> menu{};
   for (std::size_t i = 0; i < kMenuSize; ++i) {
-    menu[i] = {rows[i]->name, PlaceOf(*rows[i]).caption, rows[i]->id};
+    menu[i] = {PlaceOf(*rows[i]).caption, rows[i]->id};
   }
   return menu;
 }
-// Separators, and only they, are "-"; no id, name or place twice.
-constexpr bool RegistryIsSound() {
-  for (const CommandRow& row : kCommands) {
-    if ((row.id == Command::None) != (row.full.caption == L"-" || row.reduced.caption == L"-")) {
-      return false;
-    }
-    for (const CommandRow& other : kCommands) {
-      if (&other == &row) continue;
-      if (other.name == row.name || (row.id != Command::None && other.id == row.id)) return false;
-      if (!row.full.caption.empty() && !other.full.caption.empty() &&
-          other.full.order == row.full.order) {
-        return false;
-      }
-      if (!row.reduced.caption.empty() && !other.reduced.caption.empty() &&
-          other.reduced.order == row.reduced.order) {
-        return false;
-      }
-    }
-  }
-  return true;
-}
-static_assert(RegistryIsSound(), "a separator with an id, or a name, id or place twice");
 }  // namespace registry_detail
 
 // This edition's PopupMenu1, in menu order.

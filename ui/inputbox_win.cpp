@@ -1,9 +1,6 @@
 #include "ui/inputbox_win.h"
 
-#include <cstdint>
-#include <initializer_list>
 #include <string_view>
-#include <vector>
 
 #include "crash/guard_win.h"
 #include "platform/dialog_template_win.h"

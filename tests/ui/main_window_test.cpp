@@ -83,7 +83,7 @@ TEST_F(MainWindowTest, PopupMenuHoldsTheEditionsItemsInOrder) {
   ASSERT_EQ(entries.size(), kMenu.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const auto& expected = kMenu[i];
-    SCOPED_TRACE(std::wstring(expected.name));
+    SCOPED_TRACE(std::wstring(expected.caption));
     const bool separator = expected.command == Command::None;
     EXPECT_EQ(entries[i].separator, separator);
     if (separator) continue;

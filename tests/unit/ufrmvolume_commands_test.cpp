@@ -715,7 +715,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CommandRegistry, EveryCommandHasAHandlerAndNoSeparatorHasOne) {
   for (const CommandRow& row : kCommands) {
     EXPECT_EQ(row.handler == nullptr, row.id == Command::None)
-        << std::string(row.name.begin(), row.name.end());
+        << "the row of id " << static_cast<int>(row.id);
   }
 }
 
