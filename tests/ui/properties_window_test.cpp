@@ -15,10 +15,10 @@
 namespace vol::ui_test {
 namespace {
 
+// The window's client size and font height at 96 dpi, the same in both editions.
+constexpr int kWidth = 490, kHeight = 329, kFontHeight = -11;
 
-int ScaleProperties(int value, UINT dpi) {
-  return MulDiv(value, static_cast<int>(dpi), edition::kPropertiesDesignDpi);
-}
+int ScaleProperties(int value, UINT dpi) { return MulDiv(value, static_cast<int>(dpi), 96); }
 
 class PropertiesWindowTest : public MainWindowTest {
  protected:
@@ -70,8 +70,8 @@ TEST_F(PropertiesWindowTest, HasTheLayoutOfAToolWindow) {
   EXPECT_EQ(GetClassLongPtrW(window, GCLP_HBRBACKGROUND), COLOR_BTNFACE + 1);
 
   const RECT client = ClientRectOf(window);
-  EXPECT_EQ(client.right, ScaleProperties(edition::kPropertiesWidth, dpi));
-  EXPECT_EQ(client.bottom, ScaleProperties(edition::kPropertiesHeight, dpi));
+  EXPECT_EQ(client.right, ScaleProperties(kWidth, dpi));
+  EXPECT_EQ(client.bottom, ScaleProperties(kHeight, dpi));
 
   RECT outer{};
   GetWindowRect(window, &outer);
@@ -105,7 +105,7 @@ TEST_F(PropertiesWindowTest, HasTheLayoutOfAToolWindow) {
   for (HWND control : {memo, group}) {
     const LOGFONTW font = FontOf(control);
     EXPECT_STREQ(font.lfFaceName, L"MS Sans Serif");
-    EXPECT_EQ(font.lfHeight, ScaleProperties(edition::kPropertiesFontHeight, dpi));
+    EXPECT_EQ(font.lfHeight, ScaleProperties(kFontHeight, dpi));
   }
 }
 
@@ -131,7 +131,7 @@ TEST_F(PropertiesWindowTest, DpiChangeRescalesFontMemoAndWindow) {
   EXPECT_EQ(memo_rect.top, ScaleProperties(15, new_dpi));
   EXPECT_EQ(memo_rect.right - memo_rect.left, ScaleProperties(486, new_dpi));
   EXPECT_EQ(memo_rect.bottom - memo_rect.top, ScaleProperties(312, new_dpi));
-  EXPECT_EQ(FontOf(memo).lfHeight, ScaleProperties(edition::kPropertiesFontHeight, new_dpi));
+  EXPECT_EQ(FontOf(memo).lfHeight, ScaleProperties(kFontHeight, new_dpi));
   EXPECT_EQ(FontOf(GroupBoxOf(window)).lfHeight, FontOf(memo).lfHeight);
   EXPECT_FALSE(WindowText(memo).empty()) << "the report stays";
 }

@@ -121,7 +121,7 @@ class CommandsTest : public ::testing::Test {
 // ---------------------------------------------------------------- start-up and refresh
 
 TEST_F(CommandsTest, StartUpSetsTheTitleAndFillsTheList) {
-  EXPECT_EQ(view.title, edition::kTitle);
+  EXPECT_EQ(view.title, L"Karrowin 0.3 by " VOLUMES_CONTACT);
   EXPECT_EQ(view.set_rows_calls, 1);
   EXPECT_EQ(view.rows, VolumeRows());
   EXPECT_EQ(view.rows.size(), 4u);
@@ -151,7 +151,7 @@ TEST(FormShowTitleTest, ReducedBuildKeepsItsCaptionWhenStartedAsLindquay) {
     Tfrmvolumes form(machine, view);
     form.FormShow();
     const bool quiet = c.quiet && edition::kQuietExecutableRule;
-    EXPECT_EQ(view.title, quiet ? L"" : std::wstring(edition::kTitle));
+    EXPECT_EQ(view.title, quiet ? L"" : L"Karrowin 0.3 by " VOLUMES_CONTACT);
     EXPECT_EQ(view.set_rows_calls, 1);
     EXPECT_EQ(machine.open_handles(), 0);
   }
