@@ -1,5 +1,7 @@
 #include "devices/text_forms.h"
 
+#include <algorithm>
+
 namespace vol {
 namespace {
 
@@ -44,12 +46,20 @@ std::wstring GuidText(const Guid& guid) {
   return text;
 }
 
+wchar_t LowerAscii(wchar_t c) {
+  return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
 std::wstring LowerAscii(std::wstring_view text) {
   std::wstring lower(text);
-  for (wchar_t& c : lower) {
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-  }
+  for (wchar_t& c : lower) c = LowerAscii(c);
   return lower;
+}
+
+bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](wchar_t x, wchar_t y) { return LowerAscii(x) == LowerAscii(y); });
 }
 
 std::wstring SystemErrorText(Platform& platform, uint32_t code) {

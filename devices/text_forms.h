@@ -17,7 +17,10 @@ std::wstring HexText(uint32_t value);
 // The 38-character braced registry form, upper-case digits.
 std::wstring GuidText(const Guid& guid);
 // Lower-cases A to Z only; every other character stays.
+wchar_t LowerAscii(wchar_t c);
 std::wstring LowerAscii(std::wstring_view text);
+// Whether a and b are equal when A to Z count as a to z; without a copy of either.
+bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b);
 // The system's message text for an error code, with trailing blanks, control
 // characters and full stops removed.
 std::wstring SystemErrorText(Platform& platform, uint32_t code);

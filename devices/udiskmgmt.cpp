@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <new>
 
 #include "devices/device_error.h"
@@ -194,11 +195,13 @@ bool GetDeviceNumber(Platform& platform, const std::wstring& device_path, int32_
 void ForEachDosDeviceName(Platform& platform, ApiForm form,
                           const std::function<void(std::wstring_view)>& visit) {
   std::size_t size = kDosListStartLength;
-  std::vector<wchar_t> buffer;
+  std::unique_ptr<wchar_t[]> buffer;
   uint32_t count = 0;
   for (;;) {
-    buffer.assign(size, L'\0');
-    count = platform.QueryDosDevice(nullptr, buffer.data(), static_cast<uint32_t>(size - 1), form);
+    // Zeroed in one go: a reply shorter than the count it claims reads as empty names.
+    buffer.reset();
+    buffer = std::make_unique<wchar_t[]>(size);
+    count = platform.QueryDosDevice(nullptr, buffer.get(), static_cast<uint32_t>(size - 1), form);
     if (count != 0 || platform.GetLastError() != win_error::kInsufficientBuffer) break;
     // The length handed over is 32 bits wide; past that no list can be asked for.
     if (size > (std::size_t{1} << 31)) throw std::bad_alloc();
@@ -209,7 +212,7 @@ void ForEachDosDeviceName(Platform& platform, ApiForm form,
   const std::size_t end = std::min<std::size_t>(count, size - 1);
   buffer[end] = L'\0';
   for (std::size_t at = 0; at < end;) {
-    const std::wstring_view name(buffer.data() + at);
+    const std::wstring_view name(buffer.get() + at);
     if (!name.empty()) visit(name);
     at += name.size() + 1;
   }
@@ -219,7 +222,7 @@ uint32_t GetDosDriveMask(Platform& platform) {
   uint32_t mask = 0;
   ForEachDosDeviceName(platform, edition::kApi, [&mask](std::wstring_view name) {
     if (name.size() != 2 || name[1] != L':') return;
-    const wchar_t letter = LowerAscii(name.substr(0, 1))[0];
+    const wchar_t letter = LowerAscii(name[0]);
     if (letter > L'a' && letter <= L'z') mask = SetBit(mask, letter - L'a');
   });
   return mask;

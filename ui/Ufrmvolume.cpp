@@ -30,10 +30,6 @@ constexpr std::size_t kExtentsBufferBytes = 260;
 constexpr uint32_t kRefreshDelayMs = 500;
 constexpr std::wstring_view kInputCaption = L"Lindquay";
 
-bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
-  return LowerAscii(a) == LowerAscii(b);
-}
-
 // A row always carries every sub-item its edition's list has, empty where unknown.
 ListRow MakeRow(std::wstring caption, std::vector<std::wstring> sub_items) {
   sub_items.resize(edition::kColumns.size() - 1);
@@ -189,7 +185,7 @@ VolumeExtent GetVolumeExtent(Platform& platform, const std::wstring& volume_name
 void GetShadowCopyDevices(Platform& platform, std::optional<std::vector<std::wstring>>& list) {
   if (!list) list.emplace();
   ForEachDosDeviceName(platform, edition::kApi, [&list](std::wstring_view name) {
-    if (LowerAscii(name.substr(0, kShadowCopyPrefix.size())) == kShadowCopyPrefix) {
+    if (EqualsIgnoringAsciiCase(name.substr(0, kShadowCopyPrefix.size()), kShadowCopyPrefix)) {
       list->emplace_back(name);
     }
   });
@@ -247,13 +243,13 @@ bool is_volume_drive(const std::wstring& drive) {
   const std::wstring_view letter = std::wstring_view(drive).substr(0, 2);
   return std::ranges::any_of(volume_table, [letter](const volumes& row) {
     return !row.pathname.empty() &&
-           EqualsIgnoringCase(std::wstring_view(row.pathname).substr(0, 2), letter);
+           EqualsIgnoringAsciiCase(std::wstring_view(row.pathname).substr(0, 2), letter);
   });
 }
 
 bool is_dosdevice_target(const std::wstring& name) {
   return std::ranges::any_of(dosdevice_table, [&name](const dosdevices& row) {
-    return !row.drive.empty() && EqualsIgnoringCase(row.dosdevice, name);
+    return !row.drive.empty() && EqualsIgnoringAsciiCase(row.dosdevice, name);
   });
 }
 
