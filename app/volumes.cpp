@@ -4,9 +4,10 @@
 // commctrl.h builds on windows.h.
 #include <commctrl.h>
 
+#include "crash/guard_win.h"
+#include "platform/startup_trace_win.h"
 #include "platform/win32_platform.h"
 #include "ui/Ufrmvolume_win.h"
-#include "crash/guard_win.h"
 
 namespace {
 
@@ -26,8 +27,10 @@ int RunMessageLoop() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
+  vol::StartupMark("entry");
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
   InitCommonControlsEx(&controls);
+  vol::StartupMark("common controls initialised");
 
   vol::Win32Platform platform;
   vol::MainWindow window(platform);

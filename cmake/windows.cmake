@@ -17,6 +17,10 @@ set(VOLUMES_SYSTEM_LIBS
     comctl32 comdlg32 gdi32 user32 kernel32 advapi32 shell32 ole32 oleaut32 uuid version dbghelp
     psapi)
 volumes_layers("" ${VOLUMES_FULL})
+option(VOLUMES_STARTUP_TRACE "Write the start-up's marks for the start-up benchmark" OFF)
+if(VOLUMES_STARTUP_TRACE)
+  target_compile_definitions(volumes_platform PUBLIC VOLUMES_STARTUP_TRACE)
+endif()
 
 # The program itself: app/, the top floor.
 file(GLOB APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/*.cpp)

@@ -6,7 +6,8 @@
 # and how that cost grows. Wine (build/bench-wine32, -wine64, and the programs in
 # build/bench-win32, -win64), for both builds with the real platform: refresh_list
 # through the logic against the bare platform calls it makes, and the start-up time to
-# the first filled list against an empty window program.
+# the first filled list, step by step (the program built with VOLUMES_STARTUP_TRACE=ON),
+# against an empty window program and against a window with a filled list view.
 # Timings depend on the machine and its load; nothing here fails on a slow number, only
 # on a benchmark that cannot run.
 set -uo pipefail
@@ -75,7 +76,7 @@ wine_bench() {
     return 1
   fi
   configure_build "bench-win$bits" -DCMAKE_TOOLCHAIN_FILE="cmake/$toolchain" \
-    -DCMAKE_BUILD_TYPE=Release || return 1
+    -DCMAKE_BUILD_TYPE=Release -DVOLUMES_STARTUP_TRACE=ON || return 1
   build "bench-win$bits" --target volumes || return 1
   (
     wine_env bench-wine
@@ -84,10 +85,18 @@ wine_bench() {
     echo "$bits-bit build under $(wine64 --version):"
     "wine$bits" wine_refresh_bench.exe 50 || exit 1
     empty=$("wine$bits" startup_probe.exe window empty_window.exe 7) || exit 1
-    listed=$("wine$bits" startup_probe.exe list "$(wine64 winepath -w "$VOLUMES_ROOT/$program")" 7) ||
-      exit 1
-    echo "start-up, median of 7: volumes.exe to its first filled list $listed ms;" \
-      "an empty window program to its window $empty ms"
+    controls=$("wine$bits" startup_probe.exe list list_window.exe 7) || exit 1
+    timeline=$("wine$bits" startup_probe.exe timeline \
+      "$(wine64 winepath -w "$VOLUMES_ROOT/$program")" 7) || exit 1
+    listed=$(head -n 1 <<<"$timeline")
+    echo "start-up, medians of 7 starts after a warm-up start, from CreateProcess:"
+    echo "  volumes.exe, its marks:"
+    tail -n +2 <<<"$timeline" | sed 's/^/  /'
+    echo "  volumes.exe to its first filled list:             $listed ms"
+    echo "  an empty window program to its window:            $empty ms"
+    echo "  a window with a filled list view and status bar:  $controls ms"
+    awk -v l="$listed" -v e="$empty" -v c="$controls" 'BEGIN {
+      printf "  ratios: %.2f to the empty window (goal 1.2), %.2f to the list window\n", l / e, l / c }'
   )
 }
 

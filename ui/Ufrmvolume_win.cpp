@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/startup_trace_win.h"
 #include "ui/inputbox_win.h"
 #include "ui/layout_win.h"
 #include "ui/ufrmproperties_win.h"
@@ -136,6 +137,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 bool MainWindow::OnCreate() {
+  StartupMark("main window created");
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   dpi_ = GetDpiForWindow(hwnd());
 
@@ -183,6 +185,7 @@ bool MainWindow::OnCreate() {
                                         ScaleLayout(edition::kMainWindow.client_height, dpi_),
                                         kStyle, kExStyle, dpi_);
   SetWindowPos(hwnd(), nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  StartupMark("list view, status bar and menu created");
   return true;
 }
 
@@ -209,6 +212,7 @@ void MainWindow::OnShowWindow(bool showing) {
   if (!showing || shown_) return;
   shown_ = true;
   RunHandler([this] { form_.FormShow(); });
+  StartupMark("first refresh done");
 }
 
 void MainWindow::OnCommand(WORD id) {
@@ -338,6 +342,11 @@ LRESULT CALLBACK MainWindow::ListProc(HWND list, UINT message, WPARAM wparam, LP
     case WM_NCDESTROY:
       RemoveWindowSubclass(list, &MainWindow::ListProc, id);
       break;
+    case WM_PAINT: {
+      const LRESULT result = DefSubclassProc(list, message, wparam, lparam);
+      StartupDone("first paint");
+      return result;
+    }
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
     case WM_KEYUP:
