@@ -30,30 +30,40 @@ status=0
 for edition in full reduced; do
   out=build/bench/refresh_$edition.json
   say "running refresh_bench_$edition"
-  if ! build/bench/bench/refresh_bench_$edition --benchmark_min_time=0.5 \
+  # Five rounds of every size, in a shuffled order, so that the machine's noise shows
+  # as the spread of each size rather than as a difference between sizes.
+  if ! build/bench/bench/refresh_bench_$edition --benchmark_min_time=0.2 \
+    --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
     --benchmark_out="$out" --benchmark_out_format=json >build/bench/refresh_$edition.log 2>&1; then
     tail -n 20 build/bench/refresh_$edition.log >&2
     status=1
     continue
   fi
   python3 - "$out" "$edition" <<'PY'
-import json, sys
-runs = json.load(open(sys.argv[1]))["benchmarks"]
-print(f"\n{sys.argv[2]} edition: CPU time of one refresh (DOS-device view on), and per unit")
+import json, statistics, sys
+runs = [r for r in json.load(open(sys.argv[1]))["benchmarks"] if r.get("run_type") == "iteration"]
+print(f"\n{sys.argv[2]} edition: one refresh (DOS-device view on), time per unit, five rounds")
 print("  (Sim: against SimMachine, whose own look-ups walk lists; Flat: against FlatMachine,")
 print("   whose answers cost the same at every size, so what grows is the program's own work)")
 groups = {}
 for r in runs:
     name, size = r["name"].split("/")[:2]
     unit = "per_volume" if "per_volume" in r else "per_name"
-    groups.setdefault(name, []).append((int(size), r["cpu_time"], r[unit] * 1e9, unit))
-for name, rows in groups.items():
-    cells = "  ".join(f"{size:>6}: {total / 1000:9.2f} ms {per:9.0f} ns" for size, total, per, unit in rows)
-    first, last = rows[0], rows[-1]
-    ratio = last[2] / first[2]
-    print(f"  {name:<26} {cells}")
-    print(f"  {'':<26} {first[3].replace('_', ' ')} at {last[0]} / at {first[0]}: {ratio:.2f}x"
-          f" ({'within' if ratio <= 1.5 else 'beyond'} the 1.5x goal)")
+    cell = groups.setdefault(name, {}).setdefault(int(size), {"unit": unit, "ns": [], "alloc": 0})
+    cell["ns"].append(r[unit] * 1e9)
+    cell["alloc"] = r["allocations_per_unit"]
+for name, sizes in groups.items():
+    print(f"  {name}   ({next(iter(sizes.values()))['unit'].replace('_', ' ')}, ns: min / median / max;"
+          " allocations)")
+    for size, cell in sorted(sizes.items()):
+        ns = cell["ns"]
+        print(f"    {size:>6}: {min(ns):9.0f} {statistics.median(ns):9.0f} {max(ns):9.0f}"
+              f"   {cell['alloc']:7.1f}")
+    first, last = min(sizes), max(sizes)
+    ratio = statistics.median(sizes[last]["ns"]) / statistics.median(sizes[first]["ns"])
+    spread = max(sizes[last]["ns"]) / min(sizes[first]["ns"]), min(sizes[last]["ns"]) / max(sizes[first]["ns"])
+    print(f"    at {last} / at {first}: {ratio:.2f}x by the medians"
+          f" ({spread[1]:.2f}x to {spread[0]:.2f}x between the extremes)")
 PY
 done
 

@@ -270,10 +270,15 @@ const std::wstring& ListRow::sub(int index) const {
 
 std::vector<ListRow> VolumeRows() {
   std::vector<ListRow> rows;
+  rows.reserve(volume_table.size());
   for (const volumes& v : volume_table) {
     if (v.volume.empty()) continue;
-    std::vector<std::wstring> cells{v.pathname, Decimal(v.disknumber), Decimal(v.partitionnumber),
-                                    v.dosdevice};
+    std::vector<std::wstring> cells;
+    cells.reserve(edition::kColumns.size() - 1);
+    cells.push_back(v.pathname);
+    cells.push_back(Decimal(v.disknumber));
+    cells.push_back(Decimal(v.partitionnumber));
+    cells.push_back(v.dosdevice);
     if constexpr (edition::kVolumeSizeAndSerial) {
       cells.push_back(Decimal(v.size));
       cells.push_back(v.serial);
@@ -284,9 +289,20 @@ std::vector<ListRow> VolumeRows() {
 }
 
 std::vector<ListRow> DosDeviceRows() {
+  // is_volume_drive for every letter at once: one pass over the volume table, not one a row.
+  uint32_t volume_letters = 0;
+  for (const volumes& v : volume_table) {
+    if (v.pathname.size() < 2 || v.pathname[1] != L':') continue;
+    const wchar_t letter = LowerAscii(v.pathname[0]);
+    if (letter >= L'a' && letter <= L'z') volume_letters = SetBit(volume_letters, letter - L'a');
+  }
+  const auto on_volume = [volume_letters](const std::wstring& drive) {
+    const int bit = drive.size() >= 2 && drive[1] == L':' ? LowerAscii(drive[0]) - L'a' : -1;
+    return bit >= 0 && bit < 26 ? IsBitSet(volume_letters, bit) : is_volume_drive(drive);
+  };
   std::vector<ListRow> rows;
   for (const dosdevices& d : dosdevice_table) {
-    if (d.drive.empty() || is_volume_drive(d.drive)) continue;
+    if (d.drive.empty() || on_volume(d.drive)) continue;
     const std::wstring path = edition::kDosRowBackslash ? d.drive + L"\\" : d.drive;
     rows.push_back(
         MakeRow({}, {path, Decimal(d.disknumber), Decimal(d.partitionnumber), d.dosdevice}));
