@@ -52,7 +52,7 @@ for r in runs:
     cell = groups.setdefault(name, {}).setdefault(int(size), {"unit": unit, "ns": [], "alloc": 0})
     cell["ns"].append(r[unit] * 1e9)
     cell["alloc"] = r["allocations_per_unit"]
-for name, sizes in groups.items():
+for name, sizes in sorted(groups.items()):
     print(f"  {name}   ({next(iter(sizes.values()))['unit'].replace('_', ' ')}, ns: min / median / max;"
           " allocations)")
     for size, cell in sorted(sizes.items()):
@@ -101,6 +101,7 @@ wine_bench() {
     listed=$(head -n 1 <<<"$timeline")
     echo "start-up, medians of 7 starts after a warm-up start, from CreateProcess:"
     echo "  volumes.exe, its marks:"
+    echo "         0.0 ms  process start (CreateProcess)"
     tail -n +2 <<<"$timeline" | sed 's/^/  /'
     echo "  volumes.exe to its first filled list:             $listed ms"
     echo "  an empty window program to its window:            $empty ms"
