@@ -30,6 +30,13 @@ constexpr std::size_t kExtentsBufferBytes = 260;
 constexpr uint32_t kRefreshDelayMs = 500;
 constexpr std::wstring_view kInputCaption = L"Lindquay";
 
+// The bit of the drive a path begins with (C: gives 2); -1 when it begins with none.
+int DriveBit(std::wstring_view path) {
+  if (path.size() < 2 || path[1] != L':') return -1;
+  const wchar_t letter = LowerAscii(path[0]);
+  return letter >= L'a' && letter <= L'z' ? letter - L'a' : -1;
+}
+
 // A row always carries every sub-item its edition's list has, empty where unknown.
 ListRow MakeRow(std::wstring caption, std::vector<std::wstring> sub_items) {
   sub_items.resize(edition::kColumns.size() - 1);
@@ -292,13 +299,12 @@ std::vector<ListRow> DosDeviceRows() {
   // is_volume_drive for every letter at once: one pass over the volume table, not one a row.
   uint32_t volume_letters = 0;
   for (const volumes& v : volume_table) {
-    if (v.pathname.size() < 2 || v.pathname[1] != L':') continue;
-    const wchar_t letter = LowerAscii(v.pathname[0]);
-    if (letter >= L'a' && letter <= L'z') volume_letters = SetBit(volume_letters, letter - L'a');
+    if (const int bit = DriveBit(v.pathname); bit >= 0)
+      volume_letters = SetBit(volume_letters, bit);
   }
   const auto on_volume = [volume_letters](const std::wstring& drive) {
-    const int bit = drive.size() >= 2 && drive[1] == L':' ? LowerAscii(drive[0]) - L'a' : -1;
-    return bit >= 0 && bit < 26 ? IsBitSet(volume_letters, bit) : is_volume_drive(drive);
+    const int bit = DriveBit(drive);
+    return bit >= 0 ? IsBitSet(volume_letters, bit) : is_volume_drive(drive);
   };
   std::vector<ListRow> rows;
   for (const dosdevices& d : dosdevice_table) {
