@@ -62,6 +62,51 @@ bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) {
                     [](wchar_t x, wchar_t y) { return LowerAscii(x) == LowerAscii(y); });
 }
 
+namespace {
+
+bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+// Digit texts of any length without their leading zeros, by value; letters count as
+// hexadecimal digits.
+int CompareDigits(std::wstring_view a, std::wstring_view b) {
+  a.remove_prefix(std::min(a.find_first_not_of(L'0'), a.size()));
+  b.remove_prefix(std::min(b.find_first_not_of(L'0'), b.size()));
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const wchar_t x = LowerAscii(a[i]), y = LowerAscii(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return 0;
+}
+
+// Takes the run of digits at the start of text off it.
+std::wstring_view TakeDigits(std::wstring_view& text) {
+  const std::wstring_view run =
+      text.substr(0, std::ranges::find_if_not(text, IsDigit) - text.begin());
+  text.remove_prefix(run.size());
+  return run;
+}
+
+}  // namespace
+
+int CompareLogical(std::wstring_view a, std::wstring_view b) {
+  while (!a.empty() && !b.empty()) {
+    const bool digit_a = IsDigit(a.front()), digit_b = IsDigit(b.front());
+    if (digit_a != digit_b) return digit_a ? -1 : 1;
+    if (digit_a) {
+      if (const int difference = CompareDigits(TakeDigits(a), TakeDigits(b))) return difference;
+      continue;
+    }
+    const wchar_t x = LowerAscii(a.front()), y = LowerAscii(b.front());
+    if (x != y) return x < y ? -1 : 1;
+    a.remove_prefix(1);
+    b.remove_prefix(1);
+  }
+  return a.empty() == b.empty() ? 0 : a.empty() ? -1 : 1;
+}
+
+int CompareHexValue(std::wstring_view a, std::wstring_view b) { return CompareDigits(a, b); }
+
 std::wstring SystemErrorText(Platform& platform, uint32_t code) {
   std::wstring text = platform.FormatMessage(code);
   std::size_t end = text.size();

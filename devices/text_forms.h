@@ -21,6 +21,12 @@ wchar_t LowerAscii(wchar_t c);
 std::wstring LowerAscii(std::wstring_view text);
 // Whether a and b are equal when A to Z count as a to z; without a copy of either.
 bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b);
+// Explorer's order of names (StrCmpLogicalW's): case-blind, a run of digits against
+// another by its value (Volume9 before Volume10), digits before any other character.
+// Negative, zero or positive as a comes before, with or after b.
+int CompareLogical(std::wstring_view a, std::wstring_view b);
+// Hexadecimal digits by the value they write, whatever their width (FFFF before 10000).
+int CompareHexValue(std::wstring_view a, std::wstring_view b);
 // The system's message text for an error code, with trailing blanks, control
 // characters and full stops removed.
 std::wstring SystemErrorText(Platform& platform, uint32_t code);

@@ -26,6 +26,34 @@ TEST(DevicesTextForms, HexTextHasAtLeastFourUpperCaseDigits) {
   }
 }
 
+TEST(DevicesTextForms, LogicalOrderComparesDigitRunsByValueAndIgnoresCase) {
+  const struct {
+    const wchar_t *a, *b;
+    int order;  // the sign of the comparison
+  } cases[] = {
+      {L"\\Device\\HarddiskVolume9", L"\\Device\\HarddiskVolume10", -1},
+      {L"Disk 100", L"Disk 20", 1},
+      {L"c:\\data\\", L"D:\\", -1},
+      {L"PathName", L"pathNAME", 0},
+      {L"a01", L"a1", 0},     // the same value
+      {L"a2b", L"a02c", -1},  // then the rest decides
+      {L"x9", L"x:", -1},     // a digit before any other character
+      {L"", L"0", -1},        // a text before its continuations
+      {L"99999999999999999999",
+       L"1"
+       L"00000000000000000000",
+       -1},  // no overflow
+  };
+  for (const auto& c : cases) {
+    const auto sign = [](int value) { return (value > 0) - (value < 0); };
+    EXPECT_EQ(sign(CompareLogical(c.a, c.b)), c.order) << c.a << " / " << c.b;
+    EXPECT_EQ(sign(CompareLogical(c.b, c.a)), -c.order) << c.b << " / " << c.a;
+  }
+  EXPECT_LT(CompareHexValue(L"FFFF", L"10000"), 0);
+  EXPECT_LT(CompareHexValue(L"001F", L"00A0"), 0);
+  EXPECT_EQ(CompareHexValue(L"00ab", L"AB"), 0);
+}
+
 TEST(DevicesTextForms, GuidTextIsTheBracedRegistryForm) {
   const Guid guid{0x0A1B2C3D, 0x4E5F, 0x6071, {0x82, 0x93, 0xA4, 0xB5, 0xC6, 0xD7, 0xE8, 0xF9}};
   EXPECT_EQ(GuidText(guid), L"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}");
