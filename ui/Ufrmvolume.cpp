@@ -37,12 +37,6 @@ int DriveBit(std::wstring_view path) {
   return letter >= L'a' && letter <= L'z' ? letter - L'a' : -1;
 }
 
-// A row always carries every sub-item its edition's list has, empty where unknown.
-ListRow MakeRow(std::wstring caption, std::vector<std::wstring> sub_items) {
-  sub_items.resize(edition::kColumns.size() - 1);
-  return ListRow{std::move(caption), std::move(sub_items)};
-}
-
 // The first entry of a volume's mount-path list. The list of a volume mounted in many
 // folders can outgrow MAX_PATH; then the call says how much it needs and is asked once more.
 std::wstring FirstMountPath(Platform& platform, const std::wstring& volume_name) {
@@ -121,6 +115,16 @@ bool KeepsDriveType(uint32_t type) {
 [[maybe_unused]] std::wstring_view FileNameOf(std::wstring_view path) {
   const std::size_t cut = path.find_last_of(L"\\/:");
   return cut == std::wstring_view::npos ? path : path.substr(cut + 1);
+}
+
+// Negative, zero or positive as a's cell in the column comes before, with or after b's.
+int CompareCells(const ColumnRow& column, const ListRecord& a, const ListRecord& b) {
+  if (column.number) {
+    const std::optional<int64_t>&x = a.*column.number, &y = b.*column.number;
+    return x == y ? 0 : x < y ? -1 : 1;  // a row without a value first
+  }
+  const std::wstring &x = a.*column.text, &y = b.*column.text;
+  return column.order == CellOrder::Hexadecimal ? CompareHexValue(x, y) : CompareLogical(x, y);
 }
 
 bool Offered(Command command) {
@@ -275,27 +279,18 @@ const std::wstring& ListRow::sub(int index) const {
   return sub_items[static_cast<std::size_t>(index)];
 }
 
-std::vector<ListRow> VolumeRows() {
-  std::vector<ListRow> rows;
+std::vector<ListRecord> VolumeRows() {
+  std::vector<ListRecord> rows;
   rows.reserve(volume_table.size());
   for (const volumes& v : volume_table) {
     if (v.volume.empty()) continue;
-    std::vector<std::wstring> cells;
-    cells.reserve(edition::kColumns.size() - 1);
-    cells.push_back(v.pathname);
-    cells.push_back(Decimal(v.disknumber));
-    cells.push_back(Decimal(v.partitionnumber));
-    cells.push_back(v.dosdevice);
-    if constexpr (edition::kVolumeSizeAndSerial) {
-      cells.push_back(Decimal(v.size));
-      cells.push_back(v.serial);
-    }
-    rows.push_back(MakeRow(v.volume, std::move(cells)));
+    rows.push_back({RowKind::Volume, v.volume, v.pathname, v.disknumber, v.partitionnumber,
+                    v.dosdevice, v.size, v.serial});
   }
   return rows;
 }
 
-std::vector<ListRow> DosDeviceRows() {
+std::vector<ListRecord> DosDeviceRows() {
   // is_volume_drive for every letter at once: one pass over the volume table, not one a row.
   uint32_t volume_letters = 0;
   for (const volumes& v : volume_table) {
@@ -306,18 +301,21 @@ std::vector<ListRow> DosDeviceRows() {
     const int bit = DriveBit(drive);
     return bit >= 0 ? IsBitSet(volume_letters, bit) : is_volume_drive(drive);
   };
-  std::vector<ListRow> rows;
+  std::vector<ListRecord> rows;
   for (const dosdevices& d : dosdevice_table) {
     if (d.drive.empty() || on_volume(d.drive)) continue;
-    const std::wstring path = edition::kDosRowBackslash ? d.drive + L"\\" : d.drive;
-    rows.push_back(
-        MakeRow({}, {path, Decimal(d.disknumber), Decimal(d.partitionnumber), d.dosdevice}));
+    ListRecord& row = rows.emplace_back();
+    row.kind = RowKind::DosDevice;
+    row.pathname = edition::kDosRowBackslash ? d.drive + L"\\" : d.drive;
+    row.disknumber = d.disknumber;
+    row.partitionnumber = d.partitionnumber;
+    row.dosdevice = d.dosdevice;
   }
   return rows;
 }
 
-std::vector<ListRow> ShadowCopyRows(Platform& platform) {
-  std::vector<ListRow> rows;
+std::vector<ListRecord> ShadowCopyRows(Platform& platform) {
+  std::vector<ListRecord> rows;
   if (!edition::kShadowCopies) return rows;
   std::optional<std::vector<std::wstring>> names;
   GetShadowCopyDevices(platform, names);
@@ -327,13 +325,46 @@ std::vector<ListRow> ShadowCopyRows(Platform& platform) {
     // never reject a name the shadow-copy list accepted.
     if (LowerAscii(target).find(kShadowCopyPrefix) == std::wstring::npos) continue;
     if (is_dosdevice_target(target)) continue;
-    rows.push_back(MakeRow({}, {{},
-                                {},
-                                {},
-                                target,
-                                Decimal(get_volume_size(platform, target + L"\\")),
-                                get_volume_serial(platform, target + L"\\")}));
+    ListRecord& row = rows.emplace_back();
+    row.kind = RowKind::ShadowCopy;
+    row.dosdevice = target;
+    row.size = get_volume_size(platform, target + L"\\");
+    row.serial = get_volume_serial(platform, target + L"\\");
   }
+  return rows;
+}
+
+ListRow RowOf(const ListRecord& record) {
+  ListRow row;
+  row.sub_items.reserve(kColumns.size() - 1);
+  for (const Column& column : kColumns) {
+    std::wstring text;
+    if (column.row->text) {
+      text = record.*column.row->text;
+    } else if (const std::optional<int64_t>& number = record.*column.row->number) {
+      text = Decimal(*number);
+    }
+    if (&column == kColumns.data()) {
+      row.caption = std::move(text);
+    } else {
+      row.sub_items.push_back(std::move(text));
+    }
+  }
+  return row;
+}
+
+std::vector<ListRow> SortedRows(std::vector<ListRecord> records, const SortOrder& order) {
+  if (order.column >= 0 && static_cast<std::size_t>(order.column) < kColumns.size()) {
+    const ColumnRow& column = *kColumns[static_cast<std::size_t>(order.column)].row;
+    std::ranges::stable_sort(records, [&](const ListRecord& a, const ListRecord& b) {
+      if (a.kind != b.kind) return a.kind < b.kind;
+      const int difference = CompareCells(column, a, b);
+      return order.descending ? difference > 0 : difference < 0;
+    });
+  }
+  std::vector<ListRow> rows;
+  rows.reserve(records.size());
+  for (const ListRecord& record : records) rows.push_back(RowOf(record));
   return rows;
 }
 
@@ -350,13 +381,26 @@ void Tfrmvolumes::FormShow() {
 
 void Tfrmvolumes::refresh_list() {
   list_volumes(platform_);
-  std::vector<ListRow> rows = VolumeRows();
+  records_ = VolumeRows();
   if (view_.IsChecked(Command::Getnonvolumedrives1)) {
     list_dosdevices(platform_);
-    std::ranges::move(DosDeviceRows(), std::back_inserter(rows));
-    std::ranges::move(ShadowCopyRows(platform_), std::back_inserter(rows));
+    std::ranges::move(DosDeviceRows(), std::back_inserter(records_));
+    std::ranges::move(ShadowCopyRows(platform_), std::back_inserter(records_));
   }
+  view_.SetRows(SortedRows(records_, order_));
+}
+
+void Tfrmvolumes::lvvolumesColumnClick(int column) {
+  if (column < 0 || static_cast<std::size_t>(column) >= kColumns.size()) return;
+  order_ = {column, order_.column == column && !order_.descending};
+  const std::optional<ListRow> selected = view_.SelectedRow();
+  const std::vector<ListRow> rows = SortedRows(records_, order_);
   view_.SetRows(rows);
+  view_.ShowSortOrder(order_);
+  if (!selected) return;
+  if (const auto row = std::ranges::find(rows, *selected); row != rows.end()) {
+    view_.SelectRow(static_cast<int>(row - rows.begin()));
+  }
 }
 
 void Tfrmvolumes::RunHandlerOf(Command command) {
@@ -377,7 +421,7 @@ void Tfrmvolumes::Getnonvolumedrives1Click() {
 void Tfrmvolumes::Unmount1Click() {
   const std::optional<ListRow> row = view_.SelectedRow();
   if (!row || row->caption.empty()) return;
-  AfterMountChange(unmount_vol(platform_, row->sub(edition::kSubPathName)), L"unmount failed");
+  AfterMountChange(unmount_vol(platform_, row->sub(kSubPathName)), L"unmount failed");
 }
 
 void Tfrmvolumes::Mount1Click() {
@@ -407,11 +451,11 @@ void Tfrmvolumes::RemoveDosDevice1Click() {
   const std::optional<ListRow> row = view_.SelectedRow();
   if (!row) return;
   // A drive root such as C:\ names the DOS device C:.
-  std::wstring name = row->sub(edition::kSubPathName);
+  std::wstring name = row->sub(kSubPathName);
   if (const std::size_t slash = name.find(L'\\'); slash != std::wstring::npos) {
     name.erase(slash, 1);
   }
-  if (!RemoveDosDevice(platform_, name, row->sub(edition::kSubDosDevice))) {
+  if (!RemoveDosDevice(platform_, name, row->sub(kSubDosDevice))) {
     platform_.ShowMessage(L"failed");
   }
 }
@@ -423,7 +467,7 @@ void Tfrmvolumes::AddDosDevice1Click() {
   const std::optional<std::wstring> name =
       view_.InputBox(std::wstring(kInputCaption), L"Enter Path : x:", L"x:");
   if (!name) return;
-  const bool ok = AddDosDevice(platform_, *name, row->sub(edition::kSubDosDevice));
+  const bool ok = AddDosDevice(platform_, *name, row->sub(kSubDosDevice));
   view_.SetStatusText(ok ? L"Add Device OK" : L"Cannot DefineDosDevice.");
   refresh_list();
 }
@@ -438,7 +482,7 @@ void Tfrmvolumes::CopyDosDevicetoclipboard1Click() {
   if (!Offered(Command::CopyDosDevicetoclipboard1)) return;
   const std::optional<ListRow> row = view_.SelectedRow();
   if (!row) return;
-  platform_.SetClipboardText(row->sub(edition::kSubDosDevice), edition::kClipboardForm);
+  platform_.SetClipboardText(row->sub(kSubDosDevice), edition::kClipboardForm);
 }
 
 void Tfrmvolumes::GetVolumeInformations1Click() {
@@ -448,8 +492,8 @@ void Tfrmvolumes::GetVolumeInformations1Click() {
     return;
   }
   std::wstring target = WithoutTrailingBackslash(row->caption);
-  if (target.empty()) target = row->sub(edition::kSubPathName);
-  if (target.empty()) target = row->sub(edition::kSubDosDevice);
+  if (target.empty()) target = row->sub(kSubPathName);
+  if (target.empty()) target = row->sub(kSubDosDevice);
   PropertiesView& properties = view_.OpenProperties(L"Properties for " + target);
   std::vector<std::wstring> lines;
   GetVolumeReport(platform_, CutAtBlank(target), lines);
@@ -464,8 +508,8 @@ void Tfrmvolumes::GetSerialNumber1Click() {
     return;
   }
   std::wstring path = row->caption;
-  if (path.empty()) path = row->sub(edition::kSubPathName);
-  if (path.empty()) path = row->sub(edition::kSubDosDevice) + L"\\";
+  if (path.empty()) path = row->sub(kSubPathName);
+  if (path.empty()) path = row->sub(kSubDosDevice) + L"\\";
   platform_.ShowMessage(get_volume_serial(platform_, path));
 }
 

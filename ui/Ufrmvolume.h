@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/platform.h"
@@ -67,6 +68,104 @@ bool is_dosdevice_target(const std::wstring& name);
 std::wstring unitmask_to_drive(uint32_t unitmask);
 
 // ---------------------------------------------------------------- list rows
+// The three kinds of list row, in the order the list shows them.
+enum class RowKind { Volume, DosDevice, ShadowCopy };
+
+// What one list row shows, whatever its kind. A field its kind has no value for stays
+// empty (text) or absent (number), and so does the field's cell.
+struct ListRecord {
+  RowKind kind = RowKind::Volume;
+  std::wstring volume;
+  std::wstring pathname;
+  std::optional<int64_t> disknumber, partitionnumber;
+  std::wstring dosdevice;
+  std::optional<int64_t> size;
+  std::wstring serial;  // hexadecimal digits
+};
+
+// How a column orders its rows: texts as Explorer orders names, numbers by value, and
+// texts of hexadecimal digits by the value they write.
+enum class CellOrder { Logical, Number, Hexadecimal };
+
+// One column: the field it shows, and its caption and width in each edition's list (no
+// caption: the edition has no such column). A text field is shown as it is, a number
+// in decimal. Both editions show their columns in the table's order.
+struct ColumnPlace {
+  std::wstring_view caption;
+  int width = 0;
+};
+struct ColumnRow {
+  using TextField = std::wstring ListRecord::*;
+  using NumberField = std::optional<int64_t> ListRecord::*;
+  constexpr ColumnRow(TextField field, CellOrder order, ColumnPlace full, ColumnPlace reduced)
+      : text(field), order(order), full(full), reduced(reduced) {}
+  constexpr ColumnRow(NumberField field, ColumnPlace full, ColumnPlace reduced)
+      : number(field), order(CellOrder::Number), full(full), reduced(reduced) {}
+
+  TextField text = nullptr;
+  NumberField number = nullptr;
+  CellOrder order;
+  ColumnPlace full, reduced;
+};
+// clang-format off
+inline constexpr ColumnRow kColumnTable[] = {
+    // field, order;           full edition: caption, width;  reduced edition: caption, width
+    {&ListRecord::volume, CellOrder::Logical,      {L"Volume", 369},      {L"Volume", 275}},
+    {&ListRecord::pathname, CellOrder::Logical,    {L"PathName", 92},     {L"PathName", 75}},
+    {&ListRecord::disknumber,                      {L"Disk #", 62},       {L"DiskNumber", 100}},
+    {&ListRecord::partitionnumber,                 {L"Part #", 62},       {L"PartitionNumber", 100}},
+    {&ListRecord::dosdevice, CellOrder::Logical,   {L"Dos Device", 215},  {L"Dos Device", 150}},
+    {&ListRecord::size,                            {L"Volume Size", 154}, {}},
+    {&ListRecord::serial, CellOrder::Hexadecimal,  {L"Serial", 123},      {}},
+};
+// clang-format on
+
+// A column of this edition's list.
+struct Column {
+  std::wstring_view caption;
+  int width;
+  const ColumnRow* row;
+};
+
+namespace column_detail {
+constexpr ColumnPlace PlaceOf(const ColumnRow& row) {
+  return edition::kFull ? row.full : row.reduced;
+}
+constexpr bool Shown(const ColumnRow& row) { return !PlaceOf(row).caption.empty(); }
+constexpr std::size_t kCount = std::ranges::count_if(kColumnTable, Shown);
+constexpr std::array<Column, kCount> ColumnsInOrder() {
+  std::array<Column, kCount> columns{};
+  std::size_t count = 0;
+  for (const ColumnRow& row : kColumnTable) {
+    if (Shown(row)) columns[count++] = {PlaceOf(row).caption, PlaceOf(row).width, &row};
+  }
+  return columns;
+}
+}  // namespace column_detail
+
+// This edition's columns, in list order.
+inline constexpr std::array<Column, column_detail::kCount> kColumns =
+    column_detail::ColumnsInOrder();
+// The sub-item that shows a field (column k is sub-item k - 1); -1, which reads as
+// empty, for the caption's field and for a field this edition's list does not show.
+template <typename Field>
+constexpr int SubItemOf(Field field) {
+  for (std::size_t i = 1; i < kColumns.size(); ++i) {
+    if constexpr (std::is_same_v<Field, ColumnRow::TextField>) {
+      if (kColumns[i].row->text == field) return static_cast<int>(i) - 1;
+    } else {
+      if (kColumns[i].row->number == field) return static_cast<int>(i) - 1;
+    }
+  }
+  return -1;
+}
+inline constexpr int kSubPathName = SubItemOf(&ListRecord::pathname),
+                     kSubDiskNumber = SubItemOf(&ListRecord::disknumber),
+                     kSubPartitionNumber = SubItemOf(&ListRecord::partitionnumber),
+                     kSubDosDevice = SubItemOf(&ListRecord::dosdevice),
+                     kSubVolumeSize = SubItemOf(&ListRecord::size),
+                     kSubSerial = SubItemOf(&ListRecord::serial);
+
 // A list row as text: the caption (column "Volume") and the sub-items in column order.
 struct ListRow {
   std::wstring caption;
@@ -77,10 +176,22 @@ struct ListRow {
   bool operator==(const ListRow&) const = default;
 };
 
-// The rows a refresh shows for the tables as they stand.
-std::vector<ListRow> VolumeRows();
-std::vector<ListRow> DosDeviceRows();
-std::vector<ListRow> ShadowCopyRows(Platform& platform);
+// The records of the rows a refresh shows for the tables as they stand, in table order.
+std::vector<ListRecord> VolumeRows();
+std::vector<ListRecord> DosDeviceRows();
+std::vector<ListRecord> ShadowCopyRows(Platform& platform);
+
+// The order the user chose by a column's header; no column: the tables' own order.
+struct SortOrder {
+  int column = -1;
+  bool descending = false;
+};
+// The list row of a record: one cell for each column, written as its column says.
+ListRow RowOf(const ListRecord& record);
+// The rows of the records in the order chosen: each kind of row stays in its place
+// (volume rows, then DOS-device rows, then shadow copies) and is sorted within it;
+// rows of equal keys keep their table order.
+std::vector<ListRow> SortedRows(std::vector<ListRecord> records, const SortOrder& order);
 
 // ---------------------------------------------------------------- the window's side
 // The items of the context menu PopupMenu1, by their WM_COMMAND ids.
@@ -113,6 +224,9 @@ class FormView {
   // Replaces every row of lvvolumes; no row is selected afterwards.
   virtual void SetRows(const std::vector<ListRow>& rows) = 0;
   virtual std::optional<ListRow> SelectedRow() = 0;
+  virtual void SelectRow(int index) = 0;
+  // The sort arrow in the header of the order's column, and in no other.
+  virtual void ShowSortOrder(const SortOrder& order) = 0;
   virtual bool IsChecked(Command item) = 0;
   virtual void SetChecked(Command item, bool checked) = 0;
   virtual void SetStatusText(const std::wstring& text) = 0;
@@ -146,6 +260,9 @@ class Tfrmvolumes {
   void GetVolumeInformations1Click();
   void GetSerialNumber1Click();
   void lvvolumesDblClick();
+  // A click on a column's header: sorts by that column, or reverses the order when the
+  // rows are sorted by it already. The selected row stays selected.
+  void lvvolumesColumnClick(int column);
 
   // WM_DEVICECHANGE: event is wParam, record the lParam pointer (may be null).
   void WMDeviceChange(uint32_t event, const DevBroadcastHeader* record);
@@ -156,6 +273,9 @@ class Tfrmvolumes {
 
   Platform& platform_;
   FormView& view_;
+  // The rows of the last refresh in table order, and the order the user chose.
+  std::vector<ListRecord> records_;
+  SortOrder order_;
 };
 
 // ---------------------------------------------------------------- the command registry

@@ -151,10 +151,11 @@ bool MainWindow::OnCreate() {
   popup_menu_.reset(CreatePopupMenu());
   if (list_ == nullptr || status_bar_ == nullptr || !popup_menu_) return false;
 
-  SendMessageW(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES,
-               LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
+  // Label tips show the whole text of a cell too narrow for it.
+  constexpr DWORD kListExStyle = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_LABELTIP;
+  SendMessageW(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, kListExStyle, kListExStyle);
   int index = 0;
-  for (const auto& column : edition::kColumns) {
+  for (const Column& column : kColumns) {
     std::wstring caption(column.caption);
     LVCOLUMNW lv_column{};
     lv_column.mask = LVCF_FMT | LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
@@ -232,6 +233,11 @@ LRESULT MainWindow::OnNotify(const NMHDR& header) {
     case NM_RETURN:
       SendMenuCommand(Command::GetVolumeInformations1);
       break;
+    case LVN_COLUMNCLICK: {
+      const int column = reinterpret_cast<const NMLISTVIEW&>(header).iSubItem;
+      RunHandler([this, column] { form_.lvvolumesColumnClick(column); });
+      break;
+    }
     default:
       break;
   }
@@ -276,7 +282,7 @@ LRESULT MainWindow::OnDeviceChange(WPARAM event, LPARAM record) {
 
 void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
   // Column widths keep any width the user gave them, in the new pixels.
-  const int columns = static_cast<int>(edition::kColumns.size());
+  const int columns = static_cast<int>(kColumns.size());
   for (int column = 0; column < columns; ++column) {
     const int width = static_cast<int>(SendMessageW(list_, LVM_GETCOLUMNWIDTH, column, 0));
     SendMessageW(list_, LVM_SETCOLUMNWIDTH, column,
@@ -370,7 +376,7 @@ void MainWindow::SetTitle(const std::wstring& title) { SetWindowTextW(hwnd(), ti
 void MainWindow::SetRows(const std::vector<ListRow>& rows) {
   RedrawOff quiet(list_);
   SendMessageW(list_, LVM_DELETEALLITEMS, 0, 0);
-  const std::size_t columns = edition::kColumns.size();
+  const std::size_t columns = kColumns.size();
   int next = 0;
   for (const ListRow& row : rows) {
     std::wstring caption = row.caption;
@@ -416,10 +422,30 @@ std::optional<ListRow> MainWindow::SelectedRow() {
   if (item < 0) return std::nullopt;
   ListRow row;
   row.caption = CellText(item, 0);
-  for (std::size_t column = 1; column < edition::kColumns.size(); ++column) {
+  for (std::size_t column = 1; column < kColumns.size(); ++column) {
     row.sub_items.push_back(CellText(item, static_cast<int>(column)));
   }
   return row;
+}
+
+void MainWindow::SelectRow(int index) {
+  LVITEMW state{};
+  state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageW(list_, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(&state));
+  SendMessageW(list_, LVM_ENSUREVISIBLE, index, FALSE);
+}
+
+void MainWindow::ShowSortOrder(const SortOrder& order) {
+  const HWND header = reinterpret_cast<HWND>(SendMessageW(list_, LVM_GETHEADER, 0, 0));
+  const int columns = static_cast<int>(kColumns.size());
+  for (int column = 0; column < columns; ++column) {
+    HDITEMW item{};
+    item.mask = HDI_FORMAT;
+    SendMessageW(header, HDM_GETITEMW, column, reinterpret_cast<LPARAM>(&item));
+    item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
+    if (column == order.column) item.fmt |= order.descending ? HDF_SORTDOWN : HDF_SORTUP;
+    SendMessageW(header, HDM_SETITEMW, column, reinterpret_cast<LPARAM>(&item));
+  }
 }
 
 bool MainWindow::IsChecked(Command item) {

@@ -40,6 +40,8 @@ class MainWindow : public WindowBase<MainWindow>, public FormView {
   void SetTitle(const std::wstring& title) override;
   void SetRows(const std::vector<ListRow>& rows) override;
   std::optional<ListRow> SelectedRow() override;
+  void SelectRow(int index) override;
+  void ShowSortOrder(const SortOrder& order) override;
   bool IsChecked(Command item) override;
   void SetChecked(Command item, bool checked) override;
   void SetStatusText(const std::wstring& text) override;

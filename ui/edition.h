@@ -1,10 +1,9 @@
-// The window layout and the rows of the two builds (columns, menus, captions), stated
-// once. What the device code differs in is in platform/edition.h.
+// The window layout and the rows of the two builds, stated once. What the device code
+// differs in is in platform/edition.h; the columns and the menu of each build are in
+// the tables of ui/Ufrmvolume.h.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <span>
 #include <string_view>
 
 #include "platform/edition.h"
@@ -27,32 +26,8 @@ inline constexpr int kStatusBarHeight = 19;
 inline constexpr std::wstring_view kQuietExecutable = L"lindquay.exe";
 inline constexpr bool kQuietExecutableRule = !kFull;
 
-// --- list columns ---
-struct Column {
-  std::wstring_view caption;
-  int width;
-};
-inline constexpr std::array<Column, 7> kFullColumns{{{L"Volume", 369},
-                                                     {L"PathName", 92},
-                                                     {L"Disk #", 62},
-                                                     {L"Part #", 62},
-                                                     {L"Dos Device", 215},
-                                                     {L"Volume Size", 154},
-                                                     {L"Serial", 123}}};
-inline constexpr std::array<Column, 5> kReducedColumns{{{L"Volume", 275},
-                                                        {L"PathName", 75},
-                                                        {L"DiskNumber", 100},
-                                                        {L"PartitionNumber", 100},
-                                                        {L"Dos Device", 150}}};
-inline constexpr std::span<const Column> kColumns =
-    kFull ? std::span<const Column>(kFullColumns) : std::span<const Column>(kReducedColumns);
-
-// Cells by position: the caption is column 0, sub-item k is column k + 1.
-inline constexpr int kSubPathName = 0, kSubDiskNumber = 1, kSubPartitionNumber = 2,
-                     kSubDosDevice = 3, kSubVolumeSize = 4, kSubSerial = 5;
-
 // --- rows and commands ---
-inline constexpr bool kVolumeSizeAndSerial = kFull;  // "Volume Size" and "Serial" columns
+inline constexpr bool kVolumeSizeAndSerial = kFull;  // the size and serial of each volume
 inline constexpr bool kShadowCopies = kFull;         // shadow-copy rows in the DOS-device view
 inline constexpr bool kDosRowBackslash = kFull;  // a DOS-device row's "PathName" is C:\ (else C:)
 // Drive types that the DOS-device view keeps (removable only when not a floppy).

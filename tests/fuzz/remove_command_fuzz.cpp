@@ -27,9 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   testing::FakeView view;
   ListRow row{switches & 2 ? L"" : caption,
-              std::vector<std::wstring>(edition::kColumns.size() - 1)};
-  row.sub_items[edition::kSubPathName] = path;
-  row.sub_items[edition::kSubDosDevice] = target;
+              std::vector<std::wstring>(kColumns.size() - 1)};
+  row.sub_items[kSubPathName] = path;
+  row.sub_items[kSubDosDevice] = target;
   view.selected = row;
   Tfrmvolumes form(machine, view);
   form.RemoveDosDevice1Click();

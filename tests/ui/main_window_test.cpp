@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <dbt.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,16 +20,20 @@ constexpr edition::WindowLayout kLayout = edition::kFull
                                               ? edition::WindowLayout{425, 123, 1094, 288, -14, 120}
                                               : edition::WindowLayout{383, 126, 714, 201, -11, 96};
 constexpr int kStatusBarHeight = 19;  // at 96 dpi, in both editions
-const std::vector<edition::Column> kColumns =
-    edition::kFull ? std::vector<edition::Column>{{L"Volume", 369},     {L"PathName", 92},
-                                                  {L"Disk #", 62},      {L"Part #", 62},
-                                                  {L"Dos Device", 215}, {L"Volume Size", 154},
-                                                  {L"Serial", 123}}
-                   : std::vector<edition::Column>{{L"Volume", 275},
-                                                  {L"PathName", 75},
-                                                  {L"DiskNumber", 100},
-                                                  {L"PartitionNumber", 100},
-                                                  {L"Dos Device", 150}};
+struct ShownColumn {
+  std::wstring_view caption;
+  int width;
+};
+const std::vector<ShownColumn> kColumns =
+    edition::kFull
+        ? std::vector<ShownColumn>{{L"Volume", 369}, {L"PathName", 92},    {L"Disk #", 62},
+                                   {L"Part #", 62},  {L"Dos Device", 215}, {L"Volume Size", 154},
+                                   {L"Serial", 123}}
+        : std::vector<ShownColumn>{{L"Volume", 275},
+                                   {L"PathName", 75},
+                                   {L"DiskNumber", 100},
+                                   {L"PartitionNumber", 100},
+                                   {L"Dos Device", 150}};
 struct ShownItem {
   std::wstring_view caption;
   UINT id;
@@ -111,6 +116,8 @@ TEST_F(MainWindowTest, ListIsAReadOnlySingleSelectionReport) {
       static_cast<DWORD>(SendMessageW(list(), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
   EXPECT_NE(extended & LVS_EX_FULLROWSELECT, 0u);
   EXPECT_NE(extended & LVS_EX_GRIDLINES, 0u);
+  // Wine's list view draws no label tips; Windows' shows a cell's whole text in one.
+  EXPECT_NE(extended & LVS_EX_LABELTIP, 0u);
   EXPECT_NE(SendMessageW(status(), SB_ISSIMPLE, 0, 0), 0) << "one simple text, no panels";
 }
 
@@ -184,7 +191,7 @@ TEST_F(MainWindowTest, RowsAfterStartUpAreTheMachinesListedVolumes) {
     EXPECT_EQ(cells[row][4], HddName(expected[row].n));
   }
   // Every cell as the window logic made it, size and serial included.
-  const std::vector<ListRow> rows = VolumeRows();
+  const std::vector<ListRow> rows = SortedRows(VolumeRows(), {});
   ASSERT_EQ(rows.size(), cells.size());
   for (std::size_t row = 0; row < rows.size(); ++row) {
     EXPECT_EQ(cells[row][0], rows[row].caption);
@@ -361,6 +368,117 @@ TEST_F(MainWindowTest, RefreshKeepsTheStatusLine) {
   EXPECT_EQ(StatusText(status()), line);
 }
 
+// ---------------------------------------------------------------- sorting by a header
+
+// A click on a column's header, as the mouse gives it.
+void ClickHeader(HWND list, int column) {
+  const auto header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+  RECT item{};
+  SendMessageW(header, HDM_GETITEMRECT, column, reinterpret_cast<LPARAM>(&item));
+  const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+  SendMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  SendMessageW(header, WM_LBUTTONUP, 0, at);
+  Pump();
+}
+
+// The header's sort arrow of each column: 1 up, -1 down, 0 none.
+std::vector<int> SortArrows(HWND list) {
+  const auto header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+  std::vector<int> arrows;
+  for (int column = 0; column < Header_GetItemCount(header); ++column) {
+    HDITEMW item{};
+    item.mask = HDI_FORMAT;
+    SendMessageW(header, HDM_GETITEMW, column, reinterpret_cast<LPARAM>(&item));
+    arrows.push_back((item.fmt & HDF_SORTUP) ? 1 : (item.fmt & HDF_SORTDOWN) ? -1 : 0);
+  }
+  return arrows;
+}
+
+class SortedListTest : public MainWindowTest {
+ protected:
+  // Disks 10 and 9 beside the disks 0, 0 and 1: as text, 10 would sort before 9.
+  void SetUp() override {
+    MainWindowTest::SetUp();
+    AddDiskVolume(5, 10, 1, {L"F:\\"});
+    AddDiskVolume(6, 9, 1, {});
+    Choose(Command::Refresh1);
+  }
+  // The volumes of the rows, top to bottom, as the numbers of their GUID paths.
+  std::vector<int> Shown() {
+    std::vector<int> shown;
+    for (const auto& row : Cells(list())) {
+      for (int n = 1; n <= 9; ++n) {
+        if (row[0] == SimMachine::VolumeGuidPath(n)) shown.push_back(n);
+      }
+    }
+    return shown;
+  }
+  static constexpr int kDisk = kSubDiskNumber + 1;
+};
+
+TEST_F(SortedListTest, AHeaderClickSortsAndASecondReversesWithTheSystemsArrow) {
+  EXPECT_EQ(Shown(), (std::vector<int>{1, 2, 3, 5, 6})) << "the tables' order until a click";
+  EXPECT_EQ(SortArrows(list()), std::vector<int>(kColumns.size(), 0));
+
+  ClickHeader(list(), kDisk);
+  EXPECT_EQ(Shown(), (std::vector<int>{1, 2, 3, 6, 5}));
+  std::vector<int> arrows(kColumns.size(), 0);
+  arrows[kDisk] = 1;
+  EXPECT_EQ(SortArrows(list()), arrows);
+
+  ClickHeader(list(), kDisk);
+  EXPECT_EQ(Shown(), (std::vector<int>{5, 6, 3, 1, 2})) << "equal disks keep their order";
+  arrows[kDisk] = -1;
+  EXPECT_EQ(SortArrows(list()), arrows);
+
+  ClickHeader(list(), 0);  // another column starts ascending
+  EXPECT_EQ(SortArrows(list())[kDisk], 0);
+  EXPECT_EQ(SortArrows(list())[0], 1);
+}
+
+TEST_F(SortedListTest, EveryRefreshKeepsTheOrderAndLeavesNoRowSelected) {
+  ClickHeader(list(), kDisk);
+  ClickHeader(list(), kDisk);
+  AddDiskVolume(7, 100, 1, {});
+  const std::vector<int> descending{7, 5, 6, 3, 1, 2};
+  const std::vector<int> arrows = SortArrows(list());
+  const std::function<void()> refreshes[] = {
+      [&] { SendMessageW(list(), WM_KEYDOWN, VK_F5, 0); },
+      [&] { Choose(Command::Refresh1); },
+      [&] { SendVolumeEvent(main(), DBT_DEVICEARRIVAL, 1u << 6); },
+      [&] { Choose(Command::Unmount1); },  // unmounts F: of the selected volume 5
+      [&] { Choose(Command::Mount1); },    // and mounts it again
+  };
+  for (const auto& refresh : refreshes) {
+    SelectRow(list(), 1);
+    refresh();
+    Pump();
+    EXPECT_EQ(Shown(), descending);
+    EXPECT_EQ(SelectedIndex(list()), -1);
+    EXPECT_EQ(SortArrows(list()), arrows);
+  }
+  EXPECT_EQ(Calls(SimMachine::Call::DeleteVolumeMountPoint), 1);
+  EXPECT_EQ(machine.MountPaths(SimMachine::VolumeGuidPath(5)).size(), 1u) << "mounted again";
+  EXPECT_TRUE(machine.messages().empty());
+}
+
+TEST_F(SortedListTest, CommandsActOnTheSelectedRowWhereverTheOrderPutIt) {
+  SelectRow(list(), FindRow(list(), SimMachine::VolumeGuidPath(6)));
+  ClickHeader(list(), kDisk);
+  ClickHeader(list(), kDisk);
+  const int moved = FindRow(list(), SimMachine::VolumeGuidPath(6));
+  EXPECT_EQ(moved, 1) << "the last row in the tables' order";
+  EXPECT_EQ(SelectedIndex(list()), moved) << "the selection follows its row";
+
+  Choose(Command::CopyVolumeName1);
+  ASSERT_TRUE(machine.clipboard().has_value());
+  EXPECT_EQ(machine.clipboard()->text, SimMachine::VolumeGuidPath(6));
+  SelectRow(list(), 0);  // volume 5, mounted at F:
+  Choose(Command::Unmount1);
+  EXPECT_TRUE(machine.MountPaths(SimMachine::VolumeGuidPath(5)).empty());
+  EXPECT_EQ(machine.MountPaths(SimMachine::VolumeGuidPath(1)), std::vector<std::wstring>{L"C:\\"});
+}
+
 // ---------------------------------------------------------------- resolution changes
 
 TEST_F(MainWindowTest, DpiChangeRescalesFontColumnsAndWindow) {
@@ -413,7 +531,7 @@ TEST_F(MainWindowTest, SelectedRowReadsEveryCellByPositionWhateverItsLength) {
     SCOPED_TRACE(length);
     ListRow row;
     row.caption = std::wstring(length, L'v');
-    for (std::size_t sub = 1; sub < edition::kColumns.size(); ++sub) {
+    for (std::size_t sub = 1; sub < kColumns.size(); ++sub) {
       row.sub_items.push_back(std::wstring(length, static_cast<wchar_t>(L'a' + sub)));
     }
     window->SetRows({ListRow{L"other", {L"x"}}, row});
@@ -426,7 +544,7 @@ TEST_F(MainWindowTest, SelectedRowReadsEveryCellByPositionWhateverItsLength) {
 }
 
 TEST_F(MainWindowTest, SetRowsFillsMissingCellsAndDropsCellsWithoutAColumn) {
-  std::vector<std::wstring> too_many(edition::kColumns.size() + 3, L"cell");
+  std::vector<std::wstring> too_many(kColumns.size() + 3, L"cell");
   window->SetRows({ListRow{L"short", {L"P"}}, ListRow{L"long", too_many}});
   const auto cells = Cells(list());
   ASSERT_EQ(cells.size(), 2u);

@@ -39,6 +39,8 @@ class FakeView : public FormView {
     ++set_rows_calls;
   }
   std::optional<ListRow> SelectedRow() override { return selected; }
+  void SelectRow(int index) override { selected = rows.at(static_cast<std::size_t>(index)); }
+  void ShowSortOrder(const SortOrder& order) override { sort_order = order; }
   bool IsChecked(Command item) override { return checked[item]; }
   void SetChecked(Command item, bool on) override { checked[item] = on; }
   void SetStatusText(const std::wstring& text) override { status_text = text; }
@@ -72,6 +74,7 @@ class FakeView : public FormView {
   std::vector<ListRow> rows;
   int set_rows_calls = 0;
   std::optional<ListRow> selected;
+  std::optional<SortOrder> sort_order;  // the header's arrow, once shown
   std::map<Command, bool> checked;
   std::wstring status_text;
   std::vector<InputBoxCall> input_box_calls;

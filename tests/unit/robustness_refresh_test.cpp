@@ -512,14 +512,13 @@ void ExpectConsistent(const SimMachine& machine, const testing::FakeView& view, 
   }
 
   // The list: the volume rows first, as the table gives them.
-  const std::vector<ListRow> volume_rows = VolumeRows();
+  const std::vector<ListRow> volume_rows = SortedRows(VolumeRows(), {});
   ASSERT_EQ(volume_rows.size(), used);
   ASSERT_GE(view.rows.size(), used);
   EXPECT_TRUE(std::equal(volume_rows.begin(), volume_rows.end(), view.rows.begin()));
   for (const ListRow& r : view.rows) {
     EXPECT_EQ(r.sub_items.size(), edition::kFull ? 6u : 4u);
-    EXPECT_FALSE(Contains(r.sub(edition::kSubDosDevice), L"cdrom"))
-        << r.sub(edition::kSubDosDevice);
+    EXPECT_FALSE(Contains(r.sub(kSubDosDevice), L"cdrom")) << r.sub(kSubDosDevice);
   }
   if (!view_on) {
     EXPECT_EQ(view.rows.size(), used);
@@ -547,7 +546,7 @@ void ExpectConsistent(const SimMachine& machine, const testing::FakeView& view, 
                 dosdevice_table[i].disknumber == 0 && dosdevice_table[i].partitionnumber == 0)
         << "DOS-device row " << i << " is out of place";
   }
-  const std::vector<ListRow> dos_rows = DosDeviceRows();
+  const std::vector<ListRow> dos_rows = SortedRows(DosDeviceRows(), {});
   ASSERT_GE(view.rows.size(), used + dos_rows.size());
   EXPECT_TRUE(std::equal(dos_rows.begin(), dos_rows.end(),
                          view.rows.begin() + static_cast<std::ptrdiff_t>(used)));
@@ -557,19 +556,16 @@ void ExpectConsistent(const SimMachine& machine, const testing::FakeView& view, 
   for (const ShadowSpec& s : Shadows()) {
     if (shadow_at >= view.rows.size()) break;
     const ListRow& r = view.rows[shadow_at];
-    if (r.sub(edition::kSubDosDevice) != ShadowTarget(s)) continue;
+    if (r.sub(kSubDosDevice) != ShadowTarget(s)) continue;
     SCOPED_TRACE(ShadowTarget(s));
     EXPECT_FALSE(is_dosdevice_target(ShadowTarget(s)));
     seen.shadow_row_for_a_letter |= s.letter != 0;
-    EXPECT_TRUE(r.caption.empty() && r.sub(edition::kSubPathName).empty() &&
-                r.sub(edition::kSubDiskNumber).empty() &&
-                r.sub(edition::kSubPartitionNumber).empty());
+    EXPECT_TRUE(r.caption.empty() && r.sub(kSubPathName).empty() && r.sub(kSubDiskNumber).empty() &&
+                r.sub(kSubPartitionNumber).empty());
     const int64_t size = int64_t{s.fs.sectors_per_cluster * s.fs.bytes_per_sector} *
                          (int64_t{s.fs.total_clusters} + 1);
-    EXPECT_TRUE(r.sub(edition::kSubVolumeSize) == std::to_wstring(size) ||
-                r.sub(edition::kSubVolumeSize) == L"0");
-    EXPECT_TRUE(r.sub(edition::kSubSerial) == HexText(s.fs.serial) ||
-                r.sub(edition::kSubSerial).empty());
+    EXPECT_TRUE(r.sub(kSubVolumeSize) == std::to_wstring(size) || r.sub(kSubVolumeSize) == L"0");
+    EXPECT_TRUE(r.sub(kSubSerial) == HexText(s.fs.serial) || r.sub(kSubSerial).empty());
     ++shadow_at;
   }
   EXPECT_EQ(shadow_at, view.rows.size()) << "rows the tables do not account for";

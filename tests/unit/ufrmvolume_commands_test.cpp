@@ -69,11 +69,11 @@ class CommandsTest : public ::testing::Test {
   void SelectVolume(int n) { ASSERT_TRUE(view.Select(0, SimMachine::VolumeGuidPath(n))); }
   void SelectStick() {
     ShowDosDevices();
-    ASSERT_TRUE(view.Select(1 + edition::kSubPathName, L"G:" + kDosSlash));
+    ASSERT_TRUE(view.Select(1 + kSubPathName, L"G:" + kDosSlash));
   }
   void SelectShadowCopy() {
     ShowDosDevices();
-    ASSERT_TRUE(view.Select(1 + edition::kSubDosDevice, kShadow));
+    ASSERT_TRUE(view.Select(1 + kSubDosDevice, kShadow));
   }
 
   const ListRow* ShownVolume(int n) const {
@@ -123,7 +123,7 @@ class CommandsTest : public ::testing::Test {
 TEST_F(CommandsTest, StartUpSetsTheTitleAndFillsTheList) {
   EXPECT_EQ(view.title, L"Karrowin 0.3 by " VOLUMES_CONTACT);
   EXPECT_EQ(view.set_rows_calls, 1);
-  EXPECT_EQ(view.rows, VolumeRows());
+  EXPECT_EQ(view.rows, SortedRows(VolumeRows(), {}));
   EXPECT_EQ(view.rows.size(), 4u);
   EXPECT_EQ(view.status_text, L"");
   EXPECT_FALSE(view.IsChecked(Command::Getnonvolumedrives1));
@@ -164,9 +164,9 @@ TEST_F(CommandsTest, RefreshListsVolumesThenDosDevicesThenShadowCopies) {
   EXPECT_EQ(view.set_rows_calls, 2);
   std::vector<std::wstring> order;
   for (const ListRow& row : view.rows) {
-    order.push_back(!row.caption.empty()                      ? row.caption
-                    : !row.sub(edition::kSubPathName).empty() ? row.sub(edition::kSubPathName)
-                                                              : row.sub(edition::kSubDosDevice));
+    order.push_back(!row.caption.empty()             ? row.caption
+                    : !row.sub(kSubPathName).empty() ? row.sub(kSubPathName)
+                                                     : row.sub(kSubDosDevice));
   }
   std::vector<std::wstring> expected;
   for (int n = 1; n <= 4; ++n) expected.push_back(SimMachine::VolumeGuidPath(n));
@@ -206,7 +206,7 @@ TEST_F(CommandsTest, FailedEnumerationStillShowsTheDosDevices) {
   ASSERT_FALSE(view.rows.empty());
   for (const ListRow& row : view.rows) EXPECT_EQ(row.caption, L"");
   // Without listed volumes, C: and D: are DOS-device rows now.
-  EXPECT_TRUE(view.Select(1 + edition::kSubPathName, L"C:" + kDosSlash));
+  EXPECT_TRUE(view.Select(1 + kSubPathName, L"C:" + kDosSlash));
 }
 
 // ---------------------------------------------------------------- the selected-row rule
@@ -278,7 +278,7 @@ TEST_F(CommandsTest, UnmountRemovesOnlyTheFirstMountPathThenWaitsAndRefreshes) {
   EXPECT_LT(FirstCall(Call::Sleep), FirstCall(Call::FindFirstVolume));  // wait, then refresh
   EXPECT_EQ(view.set_rows_calls, 2);
   ASSERT_NE(ShownVolume(2), nullptr);
-  EXPECT_EQ(ShownVolume(2)->sub(edition::kSubPathName), L"C:\\mnt\\");
+  EXPECT_EQ(ShownVolume(2)->sub(kSubPathName), L"C:\\mnt\\");
   EXPECT_FALSE(view.selected.has_value());
 }
 
@@ -301,7 +301,7 @@ TEST_F(CommandsTest, AutomaticMountTakesTheFirstLetterTheSystemAccepts) {
   EXPECT_EQ(machine.slept_milliseconds(), 500u);
   EXPECT_EQ(view.set_rows_calls, 2);
   ASSERT_NE(ShownVolume(3), nullptr);
-  EXPECT_EQ(ShownVolume(3)->sub(edition::kSubPathName), L"E:\\");
+  EXPECT_EQ(ShownVolume(3)->sub(kSubPathName), L"E:\\");
 }
 
 TEST_F(CommandsTest, AutomaticMountRefusedEverywhereSaysSo) {
@@ -342,16 +342,18 @@ TEST_P(MountAtPathTest, UsesTheTypedTextUnchanged) {
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, MountAtPathTest,
-    ::testing::Values(MountAnswer{"a letter", L"k:\\", {L"k:\\"}, false},
-                      MountAnswer{"the untouched default", L"x:\\", {L"x:\\"}, false},
-                      // OK on an emptied field means the automatic mode.
-                      MountAnswer{"an emptied field", L"", {L"C:\\", L"D:\\", L"E:\\"}, false},
-                      MountAnswer{"no backslash", L"x:", {L"x:"}, true},
-                      MountAnswer{"a taken letter", L"C:\\", {L"C:\\"}, true},
-                      MountAnswer{"a folder that does not exist", L"C:\\nowhere\\",
-                                  {L"C:\\nowhere\\"}, true},
-                      MountAnswer{"thousands of characters", std::wstring(5000, L'k'),
-                                  {std::wstring(5000, L'k')}, true}));
+    ::testing::Values(
+        MountAnswer{"a letter", L"k:\\", {L"k:\\"}, false},
+        MountAnswer{"the untouched default", L"x:\\", {L"x:\\"}, false},
+        // OK on an emptied field means the automatic mode.
+        MountAnswer{"an emptied field", L"", {L"C:\\", L"D:\\", L"E:\\"}, false},
+        MountAnswer{"no backslash", L"x:", {L"x:"}, true},
+        MountAnswer{"a taken letter", L"C:\\", {L"C:\\"}, true},
+        MountAnswer{"a folder that does not exist", L"C:\\nowhere\\", {L"C:\\nowhere\\"}, true},
+        MountAnswer{"thousands of characters",
+                    std::wstring(5000, L'k'),
+                    {std::wstring(5000, L'k')},
+                    true}));
 
 TEST_F(CommandsTest, MountAtAPathCancelledDoesNothing) {
   SelectVolume(3);
@@ -450,7 +452,7 @@ TEST_F(CommandsTest, AddDosDeviceReportsInTheStatusBarAndRefreshes) {
     if (!c.new_row.empty()) {
       EXPECT_EQ(machine.DosTargets(*c.answer), std::vector<std::wstring>{kStick});
       // The new letter names the stick as well, so it is one more DOS-device row.
-      EXPECT_TRUE(view.Select(1 + edition::kSubPathName, c.new_row));
+      EXPECT_TRUE(view.Select(1 + kSubPathName, c.new_row));
     }
   }
 }

@@ -465,13 +465,13 @@ TEST_F(DosDeviceTableTest, RowsLeaveOutTheLettersOfListedVolumes) {
   BuildMachine();
   list_volumes(machine);
   list_dosdevices(machine);
-  const std::vector<ListRow> rows = DosDeviceRows();
+  const std::vector<ListRow> rows = SortedRows(DosDeviceRows(), {});
   const std::wstring slash = edition::kDosRowBackslash ? L"\\" : L"";
   std::vector<std::pair<std::wstring, std::wstring>> shown;  // PathName, Dos Device
   for (const ListRow& row : rows) {
     EXPECT_EQ(row.caption, L"");
     EXPECT_EQ(row.sub_items.size(), edition::kFull ? 6u : 4u);
-    shown.emplace_back(row.sub(edition::kSubPathName), row.sub(edition::kSubDosDevice));
+    shown.emplace_back(row.sub(kSubPathName), row.sub(kSubDosDevice));
   }
   std::vector<std::pair<std::wstring, std::wstring>> expected{
       {L"G:" + slash, L"\\Device\\HarddiskVolume9"}};
@@ -479,12 +479,12 @@ TEST_F(DosDeviceTableTest, RowsLeaveOutTheLettersOfListedVolumes) {
   expected.emplace_back(L"R:" + slash, L"\\Device\\Ramdisk0");
   EXPECT_EQ(shown, expected);
   ASSERT_FALSE(rows.empty());
-  EXPECT_EQ(rows.front().sub(edition::kSubDiskNumber), L"2");
-  EXPECT_EQ(rows.front().sub(edition::kSubPartitionNumber), L"1");
-  EXPECT_EQ(rows.back().sub(edition::kSubDiskNumber), L"44");  // 300, low 8 bits
+  EXPECT_EQ(rows.front().sub(kSubDiskNumber), L"2");
+  EXPECT_EQ(rows.front().sub(kSubPartitionNumber), L"1");
+  EXPECT_EQ(rows.back().sub(kSubDiskNumber), L"44");  // 300, low 8 bits
   if (edition::kVolumeSizeAndSerial) {
-    EXPECT_EQ(rows.front().sub(edition::kSubVolumeSize), L"");
-    EXPECT_EQ(rows.front().sub(edition::kSubSerial), L"");
+    EXPECT_EQ(rows.front().sub(kSubVolumeSize), L"");
+    EXPECT_EQ(rows.front().sub(kSubSerial), L"");
   }
 }
 
@@ -522,7 +522,7 @@ TEST_F(TablesTest, VolumeRowsCarryTheCellsOfTheEdition) {
   AddDiskVolume(1, 0, 2, {L"C:\\"}).file_system =
       SimFileSystem{.serial = 0x1F, .total_clusters = 1000};
   list_volumes(machine);
-  const std::vector<ListRow> rows = VolumeRows();
+  const std::vector<ListRow> rows = SortedRows(VolumeRows(), {});
   ASSERT_EQ(rows.size(), 1u);
   std::vector<std::wstring> cells{L"C:\\", L"0", L"2", HddName(1)};
   if (edition::kVolumeSizeAndSerial) {
@@ -530,7 +530,7 @@ TEST_F(TablesTest, VolumeRowsCarryTheCellsOfTheEdition) {
     cells.push_back(L"001F");
   }
   EXPECT_EQ(rows[0], (ListRow{SimMachine::VolumeGuidPath(1), cells}));
-  EXPECT_EQ(rows[0].sub(edition::kSubDosDevice), HddName(1));
+  EXPECT_EQ(rows[0].sub(kSubDosDevice), HddName(1));
   EXPECT_EQ(rows[0].sub(99), L"");
   EXPECT_EQ(rows[0].sub(-1), L"");
 }
@@ -544,7 +544,7 @@ TEST_F(TablesTest, ShadowCopyRowsAreHiddenByALetterThatPointsAtThem) {
                           L"\\Device\\HarddiskVolumeShadowCopy" + std::to_wstring(n));
   }
   list_dosdevices(machine);
-  std::vector<ListRow> rows = ShadowCopyRows(machine);
+  std::vector<ListRow> rows = SortedRows(ShadowCopyRows(machine), {});
   if (!edition::kShadowCopies) {
     EXPECT_TRUE(rows.empty());
     return;
@@ -553,14 +553,64 @@ TEST_F(TablesTest, ShadowCopyRowsAreHiddenByALetterThatPointsAtThem) {
   EXPECT_EQ(rows[0], (ListRow{L"",
                               {L"", L"", L"", L"\\??\\harddiskvolumeshadowcopy1",
                                std::to_wstring(100 * 4096), L"0100"}}));
-  EXPECT_EQ(rows[1].sub(edition::kSubDosDevice), L"\\??\\harddiskvolumeshadowcopy2");
+  EXPECT_EQ(rows[1].sub(kSubDosDevice), L"\\??\\harddiskvolumeshadowcopy2");
 
   // X: defined to the first shadow copy, as "Add Dos Device Letter" on its row does.
   machine.DefineDosName(L"X:", L"\\??\\harddiskvolumeshadowcopy1");
   list_dosdevices(machine);
-  rows = ShadowCopyRows(machine);
+  rows = SortedRows(ShadowCopyRows(machine), {});
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].sub(edition::kSubDosDevice), L"\\??\\harddiskvolumeshadowcopy2");
+  EXPECT_EQ(rows[0].sub(kSubDosDevice), L"\\??\\harddiskvolumeshadowcopy2");
+}
+
+// Disk numbers of 10 and more, serials of differing widths and a lower-case path: a
+// sort by the cells' text would give another order for each of these columns.
+TEST_F(TablesTest, RowsSortWithinTheirKindByValueKeepingTiesInTableOrder) {
+  struct Volume {
+    int n;
+    uint32_t disk, part;
+    const wchar_t* mount;
+    uint32_t serial, clusters;
+  };
+  for (const Volume& v :
+       {Volume{9, 10, 2, L"E:\\", 0xFFFF, 99}, Volume{10, 9, 1, L"c:\\data\\", 0x10000, 1000},
+        Volume{100, 100, 1, nullptr, 0x1F, 9}, Volume{11, 10, 1, L"D:\\", 0xFFFF, 100}}) {
+    AddDiskVolume(v.n, v.disk, v.part,
+                  v.mount ? std::vector<std::wstring>{v.mount} : std::vector<std::wstring>{})
+        .file_system = SimFileSystem{.serial = v.serial, .total_clusters = v.clusters};
+  }
+  for (const auto& [letter, disk] : {std::pair{L'G', 12u}, std::pair{L'H', 3u}}) {
+    SimDevice& device = machine.AddDevice(L"\\Device\\Ramdisk" + std::to_wstring(disk));
+    device.drive_type = drive_type::kRamdisk;
+    device.device_number = StorageDeviceNumber{7, disk, 0};
+    machine.DefineDosName(std::wstring{letter, L':'}, device.nt_name);
+  }
+  list_volumes(machine);
+  list_dosdevices(machine);
+  std::vector<ListRecord> records = VolumeRows();
+  std::ranges::move(DosDeviceRows(), std::back_inserter(records));
+
+  // Each row by its "Dos Device" cell's end.
+  const auto order = [&](int sub_item, bool descending) {
+    std::wstring names;
+    for (const ListRow& row : SortedRows(records, {sub_item + 1, descending})) {
+      const std::wstring& device = row.sub(kSubDosDevice);
+      names += device.substr(device.find_last_not_of(L"0123456789") + 1) + L" ";
+    }
+    return names;
+  };
+  EXPECT_EQ(order(-2, false), L"9 10 100 11 12 3 ") << "unsorted: the tables' order";
+  EXPECT_EQ(order(kSubDiskNumber, false), L"10 9 11 100 3 12 ");
+  EXPECT_EQ(order(kSubDiskNumber, true), L"100 9 11 10 12 3 ");
+  EXPECT_EQ(order(kSubPartitionNumber, false), L"10 100 11 9 12 3 ");
+  EXPECT_EQ(order(kSubDosDevice, false), L"9 10 11 100 3 12 ");
+  EXPECT_EQ(order(kSubPathName, false), L"100 10 11 9 12 3 ");
+  EXPECT_EQ(order(-1, true), L"100 9 11 10 12 3 ") << "by the volume GUID path";
+  if (edition::kVolumeSizeAndSerial) {
+    EXPECT_EQ(order(kSubVolumeSize, false), L"100 9 11 10 12 3 ");
+    EXPECT_EQ(order(kSubSerial, false), L"100 9 11 10 12 3 ");
+    EXPECT_EQ(order(kSubSerial, true), L"10 9 11 100 12 3 ");
+  }
 }
 
 }  // namespace

@@ -109,8 +109,8 @@ class WineCommands : public ::testing::Test {
   // Shows the window and selects C:'s volume row.
   void ShowAndSelectC() {
     form_.FormShow();
-    ASSERT_TRUE(view_.Select(edition::kSubPathName + 1, L"C:\\"));
-    ASSERT_EQ(view_.selected->sub(edition::kSubDosDevice), c_device_);
+    ASSERT_TRUE(view_.Select(kSubPathName + 1, L"C:\\"));
+    ASSERT_EQ(view_.selected->sub(kSubDosDevice), c_device_);
   }
 
   RecordingPlatform platform_;
@@ -140,9 +140,9 @@ TEST_F(WineCommands, AddedLetterIsSeenByEveryProcessAndRemovedAgain) {
   // Refreshed at once: the new letter is a DOS-device row of C:'s device.
   EXPECT_EQ(view_.set_rows_calls, refreshes + 1);
   EXPECT_TRUE(platform_.sleeps.empty()) << "adding a letter does not wait";
-  ASSERT_TRUE(view_.Select(edition::kSubPathName + 1, letter_.root()));
+  ASSERT_TRUE(view_.Select(kSubPathName + 1, letter_.root()));
   EXPECT_TRUE(view_.selected->caption.empty());
-  EXPECT_EQ(view_.selected->sub(edition::kSubDosDevice), c_device_);
+  EXPECT_EQ(view_.selected->sub(kSubDosDevice), c_device_);
 
   form_.RunHandlerOf(Command::RemoveDosDevice1);
   EXPECT_FALSE(letter_.Defined());

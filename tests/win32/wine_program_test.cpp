@@ -313,10 +313,10 @@ class WineProgram : public ::testing::Test {
       ASSERT_EQ(rows[i].size(), edition::kFull ? 7u : 5u);
       EXPECT_EQ(rows[i][0], system[i].name);
       ASSERT_FALSE(system[i].paths.empty());
-      EXPECT_EQ(rows[i][1 + edition::kSubPathName], system[i].paths.front());
-      EXPECT_EQ(rows[i][1 + edition::kSubDosDevice], system[i].nt_device);
-      EXPECT_TRUE(IsDecimalText(rows[i][1 + edition::kSubDiskNumber]));
-      EXPECT_TRUE(IsDecimalText(rows[i][1 + edition::kSubPartitionNumber]));
+      EXPECT_EQ(rows[i][1 + kSubPathName], system[i].paths.front());
+      EXPECT_EQ(rows[i][1 + kSubDosDevice], system[i].nt_device);
+      EXPECT_TRUE(IsDecimalText(rows[i][1 + kSubDiskNumber]));
+      EXPECT_TRUE(IsDecimalText(rows[i][1 + kSubPartitionNumber]));
     }
   }
 

@@ -40,7 +40,6 @@ inline std::wstring ProgramPath() {
   return folder + L"volumes.exe";
 }
 
-
 // The real platform, except that a message box is written down instead of shown (a
 // shown one would wait for a user). It counts the handles, searches and modules that
 // were opened and not yet closed.
@@ -91,9 +90,8 @@ class RecordingPlatform final : private RealPlatform, public ForwardingPlatform 
   Handle CreateFile(const std::wstring& path, uint32_t access, uint32_t share_mode,
                     uint32_t creation_disposition, uint32_t flags_and_attributes,
                     ApiForm form) override {
-    const Handle handle = ForwardingPlatform::CreateFile(path, access, share_mode,
-                                                         creation_disposition,
-                                                         flags_and_attributes, form);
+    const Handle handle = ForwardingPlatform::CreateFile(
+        path, access, share_mode, creation_disposition, flags_and_attributes, form);
     if (handle != kInvalidHandle) ++open_handles_;
     return handle;
   }
@@ -152,8 +150,8 @@ inline std::wstring SerialText(uint32_t serial) {
 inline std::vector<ListRow> WithoutSizes(std::vector<ListRow> rows) {
   if constexpr (edition::kVolumeSizeAndSerial) {
     for (ListRow& row : rows) {
-      if (row.sub_items.size() > edition::kSubVolumeSize) {
-        row.sub_items[edition::kSubVolumeSize].clear();
+      if (kSubVolumeSize >= 0 && row.sub_items.size() > std::size_t(kSubVolumeSize)) {
+        row.sub_items[std::size_t(kSubVolumeSize)].clear();
       }
     }
   }

@@ -36,8 +36,8 @@ bool DirectDeviceNumber(const std::wstring& path, StorageDeviceNumber& number) {
 // A volume row's disk and partition cells: the low byte of what the system says, or
 // 255 each when it says nothing (the volume's extents are never readable on Wine).
 void ExpectDiskNumbers(const ListRow& row, const std::wstring& device_path) {
-  const std::wstring& disk = row.sub(edition::kSubDiskNumber);
-  const std::wstring& partition = row.sub(edition::kSubPartitionNumber);
+  const std::wstring& disk = row.sub(kSubDiskNumber);
+  const std::wstring& partition = row.sub(kSubPartitionNumber);
   ASSERT_TRUE(IsDecimalText(disk)) << "\"" << ::testing::PrintToString(disk) << "\"";
   ASSERT_TRUE(IsDecimalText(partition)) << ::testing::PrintToString(partition);
   EXPECT_LE(std::stoul(disk), 255u);
@@ -98,14 +98,14 @@ TEST_F(WineVolumeList, OneRowPerVolumeOfTheSystemInItsOrder) {
     ASSERT_EQ(row.sub_items.size(), kSubItems);
 
     // The first mount path, a drive root on Wine.
-    const std::wstring& path = row.sub(edition::kSubPathName);
+    const std::wstring& path = row.sub(kSubPathName);
     ASSERT_FALSE(volume.paths.empty());
     EXPECT_EQ(path, volume.paths.front());
     ASSERT_EQ(path.size(), 3u) << platform_.ToAnsi(path);
     EXPECT_TRUE(std::iswupper(path[0]));
     EXPECT_EQ(path.substr(1), L":\\");
 
-    const std::wstring& device = row.sub(edition::kSubDosDevice);
+    const std::wstring& device = row.sub(kSubDosDevice);
     EXPECT_EQ(device.rfind(L"\\Device\\", 0), 0u) << platform_.ToAnsi(device);
     EXPECT_GT(device.size(), 8u);
     EXPECT_EQ(device, volume.nt_device);
@@ -113,7 +113,7 @@ TEST_F(WineVolumeList, OneRowPerVolumeOfTheSystemInItsOrder) {
     ExpectDiskNumbers(row, volume.name.substr(0, volume.name.size() - 1));
 
     if constexpr (edition::kVolumeSizeAndSerial) {
-      const std::wstring& size = row.sub(edition::kSubVolumeSize);
+      const std::wstring& size = row.sub(kSubVolumeSize);
       ASSERT_TRUE(IsDecimalText(size)) << platform_.ToAnsi(size);
       EXPECT_NE(size, L"0");
       DWORD sectors = 0, bytes = 0, free = 0, total = 0;
@@ -121,7 +121,7 @@ TEST_F(WineVolumeList, OneRowPerVolumeOfTheSystemInItsOrder) {
       // One cluster more than the volume holds: the program's own way of counting.
       EXPECT_EQ(size, std::to_wstring(int64_t{sectors * bytes} * (int64_t{total} + 1)));
 
-      const std::wstring& serial = row.sub(edition::kSubSerial);
+      const std::wstring& serial = row.sub(kSubSerial);
       EXPECT_TRUE(IsSerialText(serial)) << platform_.ToAnsi(serial);
       DWORD direct = 0;
       ASSERT_TRUE(::GetVolumeInformationW(volume.name.c_str(), nullptr, 0, &direct, nullptr,
@@ -132,7 +132,7 @@ TEST_F(WineVolumeList, OneRowPerVolumeOfTheSystemInItsOrder) {
 
   // Every drive root at most once, and C:'s volume among them.
   std::vector<std::wstring> paths;
-  for (const ListRow& row : view_.rows) paths.push_back(row.sub(edition::kSubPathName));
+  for (const ListRow& row : view_.rows) paths.push_back(row.sub(kSubPathName));
   std::sort(paths.begin(), paths.end());
   EXPECT_EQ(std::adjacent_find(paths.begin(), paths.end()), paths.end());
   EXPECT_TRUE(std::binary_search(paths.begin(), paths.end(), std::wstring(L"C:\\")));
@@ -167,7 +167,7 @@ class WineDosDeviceView : public WineVolumeList {
     const std::wstring shown = edition::kDosRowBackslash ? letter_.root() : letter_.name();
     std::vector<ListRow> rows;
     for (const ListRow& row : DosRows()) {
-      if (row.sub(edition::kSubPathName) == shown) rows.push_back(row);
+      if (row.sub(kSubPathName) == shown) rows.push_back(row);
     }
     return rows;
   }
@@ -197,12 +197,12 @@ TEST_F(WineDosDeviceView, ScratchLetterIsADosDeviceRowOfTheFullEditionOnly) {
     ASSERT_EQ(scratch.size(), 1u);
     const ListRow& row = scratch.front();
     ASSERT_EQ(row.sub_items.size(), kSubItems);
-    EXPECT_EQ(row.sub(edition::kSubDosDevice), target_);
-    EXPECT_TRUE(IsDecimalText(row.sub(edition::kSubDiskNumber)));
-    EXPECT_TRUE(IsDecimalText(row.sub(edition::kSubPartitionNumber)));
+    EXPECT_EQ(row.sub(kSubDosDevice), target_);
+    EXPECT_TRUE(IsDecimalText(row.sub(kSubDiskNumber)));
+    EXPECT_TRUE(IsDecimalText(row.sub(kSubPartitionNumber)));
     if constexpr (edition::kVolumeSizeAndSerial) {
-      EXPECT_EQ(row.sub(edition::kSubVolumeSize), L"");
-      EXPECT_EQ(row.sub(edition::kSubSerial), L"");
+      EXPECT_EQ(row.sub(kSubVolumeSize), L"");
+      EXPECT_EQ(row.sub(kSubSerial), L"");
     }
   } else {
     EXPECT_TRUE(scratch.empty());
@@ -214,7 +214,7 @@ TEST_F(WineDosDeviceView, NoVolumeLetterIsListedTwice) {
   form_.FormShow();
   std::vector<wchar_t> letters;
   for (const ListRow& row : DosRows()) {
-    const std::wstring& path = row.sub(edition::kSubPathName);
+    const std::wstring& path = row.sub(kSubPathName);
     if (path.empty()) continue;  // a shadow copy, which has no letter
     SCOPED_TRACE(platform_.ToAnsi(path));
     ASSERT_EQ(path.size(), edition::kDosRowBackslash ? 3u : 2u);
