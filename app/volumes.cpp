@@ -28,6 +28,7 @@ int RunMessageLoop() {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
   vol::StartupMark("entry");
+  vol::QuietSystemErrorBoxes();
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
   InitCommonControlsEx(&controls);
   vol::StartupMark("common controls initialised");

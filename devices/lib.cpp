@@ -12,6 +12,7 @@ namespace vol {
 namespace {
 
 constexpr uint32_t kVolumeNameBufferLength = 261;  // MAX_PATH + 1 bytes
+constexpr uint32_t kDosNameQueryLength = 260;      // enough to tell a name is defined
 
 // The platform says no by its result; only a DeviceError raised on the way is shown
 // here, in a box of the operation's own name.
@@ -70,6 +71,14 @@ void GetMountPointVolumeName(Platform& platform, const std::wstring& mount_path,
 
 bool AddDosDevice(Platform& platform, const std::wstring& device_name,
                   const std::wstring& target_path) {
+  // A second definition of a name in use would stack on top of it and redirect that name
+  // (C:, say) for the whole logon session: only a name the namespace does not know is
+  // defined.
+  std::array<wchar_t, kDosNameQueryLength> target{};
+  if (platform.QueryDosDevice(&device_name, target.data(), kDosNameQueryLength, ApiForm::Ansi) != 0 ||
+      platform.GetLastError() != win_error::kFileNotFound) {
+    return false;
+  }
   // A raw NT device name first; only then the target as an ordinary path.
   return platform.DefineDosDevice(ddd::kRawTargetPath, device_name, &target_path, ApiForm::Ansi) ||
          platform.DefineDosDevice(0, device_name, &target_path, ApiForm::Ansi);

@@ -24,7 +24,8 @@ bool unmount_vol(Platform& platform, const std::wstring& mount_path);
 void GetMountPointVolumeName(Platform& platform, const std::wstring& mount_path,
                              std::wstring& volume_name);
 
-// DefineDosDevice with flags 1, then 0.
+// DefineDosDevice with flags 1, then 0; false without defining anything when the name
+// is already defined (or the namespace cannot say that it is not).
 bool AddDosDevice(Platform& platform, const std::wstring& device_name,
                   const std::wstring& target_path);
 // DefineDosDevice with flags 2, then 3.

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
-#include <new>
 
 #include "devices/device_error.h"
 #include "devices/lib.h"
@@ -22,6 +21,7 @@ namespace {
 constexpr uint32_t kDeviceNameLength = 260;  // QueryDosDeviceW for one volume or DOS name
 constexpr uint32_t kFloppyQueryLength = 1024;
 constexpr std::size_t kDosListStartLength = 65535;
+constexpr std::size_t kDosListMaxLength = std::size_t{1} << 23;  // 8 Mi characters, 16 MiB
 constexpr int64_t kMegabyte = 1048576;
 
 // The text at the start of a buffer up to its first NUL, never past limit characters:
@@ -202,9 +202,13 @@ void ForEachDosDeviceName(Platform& platform, ApiForm form,
     buffer.reset();
     buffer = std::make_unique<wchar_t[]>(size);
     count = platform.QueryDosDevice(nullptr, buffer.get(), static_cast<uint32_t>(size - 1), form);
-    if (count != 0 || platform.GetLastError() != win_error::kInsufficientBuffer) break;
-    // The length handed over is 32 bits wide; past that no list can be asked for.
-    if (size > (std::size_t{1} << 31)) throw std::bad_alloc();
+    if (count != 0) break;
+    // Windows says a list is too long with either code; some machines keep saying
+    // ERROR_MORE_DATA however large the buffer, so the growing stops at a size no real
+    // namespace reaches, and the walk ends as a failed query does.
+    const uint32_t error = platform.GetLastError();
+    if (error != win_error::kInsufficientBuffer && error != win_error::kMoreData) break;
+    if (size * 2 > kDosListMaxLength) break;
     size *= 2;
   }
   // A count beyond what was handed over cannot be true; the spare last character keeps

@@ -22,7 +22,8 @@ void VolumeNameToDeviceName(Platform& platform, const std::wstring& volume_name,
 bool GetDeviceNumber(Platform& platform, const std::wstring& device_path, int32_t& disk_number,
                      int32_t& partition_number);
 
-// Walks the whole DOS-device list (growing the buffer until it fits) and hands each
+// Walks the whole DOS-device list (growing the buffer until it fits, within a limit no
+// real namespace reaches; beyond it the walk gives no names) and hands each
 // name to visit. The names are views into a buffer that lives for the walk only.
 void ForEachDosDeviceName(Platform& platform, ApiForm form,
                           const std::function<void(std::wstring_view)>& visit);

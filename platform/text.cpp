@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include <algorithm>
+
 namespace vol {
 namespace {
 
@@ -85,5 +87,15 @@ std::wstring WideFromUtf8(std::string_view text) {
 }
 
 std::wstring ErrorText(const std::exception& error) { return WideFromUtf8(error.what()); }
+
+std::string_view WrittenMultiString(std::string_view buffer) {
+  std::size_t at = 0;
+  while (at < buffer.size() && buffer[at] != '\0') {
+    const std::size_t end = buffer.find('\0', at);
+    if (end == std::string_view::npos) return buffer;
+    at = end + 1;
+  }
+  return buffer.substr(0, std::min(at + 1, buffer.size()));
+}
 
 }  // namespace vol

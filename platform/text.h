@@ -18,6 +18,11 @@ std::wstring WideFromUtf8(std::string_view text);
 // The message of an exception: the program throws UTF-8 messages only.
 std::wstring ErrorText(const std::exception& error);
 
+// The multi-string at the start of buffer, its final terminator included, as it stands
+// in the buffer: the length a call returns beside it is not trusted (some Windows
+// versions return 2 for "C:\\"). At most the whole buffer when no terminator ends it.
+std::string_view WrittenMultiString(std::string_view buffer);
+
 // --- the ANSI code page: Windows builds only ---
 // False, with the converter's last error, when the text cannot be converted.
 bool AnsiFromWide(std::wstring_view text, std::string& out);

@@ -9,6 +9,10 @@ namespace vol {
 // The full path of the running executable; empty when the system does not say.
 std::wstring ProcessExecutablePath();
 
+// Keeps the system from raising its own error boxes ("There is no disk in the drive")
+// for the program's queries, keeping whatever error mode the process had besides.
+void QuietSystemErrorBoxes();
+
 class Win32Platform final : public Platform {
  public:
   // The window (an HWND) that owns ShowMessage's boxes and the clipboard; null for none.

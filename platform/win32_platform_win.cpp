@@ -59,18 +59,6 @@ class AnsiArg {
   bool ok_ = false;
 };
 
-// The length of the multi-string at the start of text (its final terminator included),
-// at most length.
-std::size_t MultiStringLength(const char* text, std::size_t length) {
-  std::size_t at = 0;
-  while (at < length && text[at] != '\0') {
-    const void* end = std::memchr(text + at, '\0', length - at);
-    if (!end) return length;
-    at = static_cast<std::size_t>(static_cast<const char*>(end) - text) + 1;
-  }
-  return at < length ? at + 1 : length;
-}
-
 // The clipboard, open for one update and closed again on every path.
 struct ClipboardCloser {
   void operator()(bool) const { ::CloseClipboard(); }
@@ -148,12 +136,10 @@ bool Win32Platform::GetVolumePathNamesForVolumeName(const std::wstring& volume_n
     if (return_length) *return_length = length;  // the length needed, on ERROR_MORE_DATA
     return false;
   }
-  const std::size_t used = length > 0 && length <= buffer_length
-                               ? length
-                               : MultiStringLength(names.data(), names.size());
-  const uint32_t written =
-      WideFromAnsiInto(names.data(), static_cast<uint32_t>(used), buffer, buffer_length);
-  if (used > 0 && written == 0) {
+  const std::string_view used = WrittenMultiString({names.data(), names.size()});
+  const uint32_t written = WideFromAnsiInto(used.data(), static_cast<uint32_t>(used.size()),
+                                            buffer, buffer_length);
+  if (!used.empty() && written == 0) {
     keeper.Keep();
     return false;
   }
@@ -448,6 +434,12 @@ std::wstring ProcessExecutablePath() {
     if (size >= 32768) return {};  // longer than any path Windows can name
     path.resize(size * 2);
   }
+}
+
+void QuietSystemErrorBoxes() {
+  // A query on an empty card reader would otherwise wait for the user to answer a
+  // modal box, and the list with it.
+  ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 }
 
 }  // namespace vol

@@ -61,12 +61,13 @@ void FillDiskNumbers(Platform& platform, volumes& row) {
     return;
   } catch (const DeviceError&) {
   }
+  row.disknumber = 255;
+  row.partitionnumber = 255;
   try {
-    row.disknumber = static_cast<uint8_t>(GetVolumeExtent(platform, row.volume).DiskNumber);
-    row.partitionnumber = 255;
+    if (const auto extent = GetVolumeExtent(platform, row.volume)) {
+      row.disknumber = static_cast<uint8_t>(extent->DiskNumber);
+    }
   } catch (const DeviceError&) {
-    row.disknumber = 255;
-    row.partitionnumber = 255;
   }
 }
 
@@ -161,8 +162,9 @@ StorageDeviceNumber GetVolume_Storage(Platform& platform, const std::wstring& vo
   }
 }
 
-VolumeExtent GetVolumeExtent(Platform& platform, const std::wstring& volume_name) {
-  VolumeExtent extent;
+std::optional<VolumeExtent> GetVolumeExtent(Platform& platform,
+                                            const std::wstring& volume_name) {
+  std::optional<VolumeExtent> extent;
   try {
     const DeviceHandle device(
         platform.CreateFile(WithoutTrailingBackslash(volume_name),
@@ -182,10 +184,11 @@ VolumeExtent GetVolumeExtent(Platform& platform, const std::wstring& volume_name
     // Only the first extent is read, and it always lies inside the buffer, whatever
     // count the header claims.
     static_assert(kFirstExtentOffset + sizeof(DiskExtent) <= kExtentsBufferBytes);
-    if (header.NumberOfDiskExtents > 0) {
+    // An extent the reply did not reach is not there, whatever the header claims.
+    if (header.NumberOfDiskExtents > 0 && returned >= kFirstExtentOffset + sizeof(DiskExtent)) {
       DiskExtent first;
       std::memcpy(&first, buffer.data() + kFirstExtentOffset, sizeof first);
-      extent = {first.DiskNumber, first.StartingOffset, first.ExtentLength};
+      extent = VolumeExtent{first.DiskNumber, first.StartingOffset, first.ExtentLength};
     }
     return extent;
   } catch (const std::exception& error) {

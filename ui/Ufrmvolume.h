@@ -51,8 +51,9 @@ struct VolumeExtent {
 
 // Raises DeviceError "GetVolume_Storage:" + system text.
 StorageDeviceNumber GetVolume_Storage(Platform& platform, const std::wstring& volume_name);
-// All zero when the volume cannot be opened or reports no extent.
-VolumeExtent GetVolumeExtent(Platform& platform, const std::wstring& volume_name);
+// None when the volume cannot be opened or reports no extent: its disk is unknown, and
+// disk 0 would name another, real disk.
+std::optional<VolumeExtent> GetVolumeExtent(Platform& platform, const std::wstring& volume_name);
 // Appends the shadow-copy device names to list, creating it when absent.
 void GetShadowCopyDevices(Platform& platform, std::optional<std::vector<std::wstring>>& list);
 

@@ -265,6 +265,23 @@ TEST_F(DevicesLib, AddDosDeviceTriesRawTargetFirst) {
   EXPECT_EQ(DefineFlags(ApiForm::Ansi), (std::vector<uint32_t>{1, 0}));
 }
 
+TEST_F(DevicesLib, AddDosDeviceNeverStacksOnANameInUse) {
+  const struct {
+    const wchar_t* name;
+    uint32_t query_error;  // non-zero: the namespace cannot say whether the name is free
+  } cases[] = {{L"C:", 0}, {L"c:", 0}, {L"Q:", win_error::kAccessDenied}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(std::wstring(c.name)));
+    SimMachine local;
+    local.DefineDosName(L"C:", kDevice2);
+    if (c.query_error != 0) local.Fail(Call::QueryDosDevice, c.query_error);
+    EXPECT_FALSE(AddDosDevice(local, c.name, kFolder));
+    EXPECT_EQ(local.CountCalls(Call::DefineDosDevice), 0);
+    EXPECT_EQ(local.DosTargets(L"C:"), std::vector<std::wstring>{kDevice2});
+    EXPECT_TRUE(local.DosTargets(L"Q:").empty());
+  }
+}
+
 TEST_F(DevicesLib, RemoveDosDeviceTriesPlainRemovalFirst) {
   // A definition made from an ordinary path goes with the first, plain removal.
   ASSERT_TRUE(machine.DefineDosDevice(0, L"Q:", &kFolder, ApiForm::Wide));

@@ -6,6 +6,7 @@
 #include "devices/device_error.h"
 #include "devices/text_forms.h"
 #include "devices/udiskmgmt.h"
+#include "platform/text.h"
 #include "tests/sim/sim_machine.h"
 
 namespace vol {
@@ -133,6 +134,17 @@ TEST(DevicesTextForms, CutAtBlankKeepsTheTextBeforeTheFirstBlank) {
   EXPECT_EQ(CutAtBlank(L"NoBlank"), L"NoBlank");
   EXPECT_EQ(CutAtBlank(L" leading"), L"");
   EXPECT_EQ(CutAtBlank(L""), L"");
+}
+
+// The mount-path list as GetVolumePathNamesForVolumeNameA wrote it, whatever length
+// it returned: Wine's volume.c test accepts 2 for "C:\\" from older Windows (broken()).
+TEST(PlatformText, WrittenMultiStringEndsAtTheFinalTerminator) {
+  using std::literals::string_view_literals::operator""sv;
+  EXPECT_EQ(WrittenMultiString("C:\\\0\0\0\0"sv), "C:\\\0\0"sv);
+  EXPECT_EQ(WrittenMultiString("C:\\\0D:\\mnt\\\0\0x\0"sv), "C:\\\0D:\\mnt\\\0\0"sv);
+  EXPECT_EQ(WrittenMultiString("\0\0\0"sv), "\0"sv);
+  EXPECT_EQ(WrittenMultiString("C:\\\0D:"sv), "C:\\\0D:"sv);  // unterminated: the whole buffer
+  EXPECT_EQ(WrittenMultiString(""sv), ""sv);
 }
 
 }  // namespace

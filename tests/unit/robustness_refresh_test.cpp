@@ -46,7 +46,7 @@ struct VolumeSpec {
   bool opens() const { return open_error == 0; }
   bool storage_ok() const { return opens() && number.has_value(); }
   // The disk numbers a row may show: the device number, or the first extent's disk with
-  // partition unknown, or disk 0 when no extent could be read.
+  // partition unknown, or both unknown when no extent could be read.
   Numbers numbers() const {
     if (storage_ok()) {
       return {static_cast<uint8_t>(number->DeviceNumber),
@@ -55,7 +55,7 @@ struct VolumeSpec {
     return extent_numbers();
   }
   Numbers extent_numbers() const {
-    if (!opens() || extents.empty()) return {0, 255};
+    if (!opens() || extents.empty()) return kUnknownNumbers;
     return {static_cast<uint8_t>(extents.front().DiskNumber), 255};
   }
   bool readable() const { return opens() && file_system.has_value(); }
@@ -489,7 +489,7 @@ void ExpectConsistent(const SimMachine& machine, const testing::FakeView& view, 
     EXPECT_TRUE(r.pathname == first_mount || r.pathname.empty()) << r.pathname;
     const Numbers numbers{r.disknumber, r.partitionnumber};
     const Numbers fallback = v.extent_numbers();
-    const Numbers unopened{0, 255};
+    const Numbers unopened = kUnknownNumbers;
     EXPECT_TRUE(numbers == v.numbers() || numbers == fallback || numbers == unopened)
         << int{r.disknumber} << "/" << int{r.partitionnumber};
     seen.extent_numbers |= v.storage_ok() && numbers == fallback && fallback != unopened;

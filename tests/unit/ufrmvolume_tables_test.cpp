@@ -107,10 +107,11 @@ TEST_F(TablesTest, VolumeStorageRaisesWithTheSystemTextWhenOpenOrRequestFails) {
 TEST_F(TablesTest, VolumeExtentGivesTheFirstExtentOnly) {
   SimDevice& device = AddDiskVolume(1, 0, 1);
   device.extents = {DiskExtent{4, 1048576, 500000000}, DiskExtent{6, 2048, 7}};
-  const VolumeExtent extent = GetVolumeExtent(machine, SimMachine::VolumeGuidPath(1));
-  EXPECT_EQ(extent.DiskNumber, 4u);
-  EXPECT_EQ(extent.StartingOffset, 1048576);
-  EXPECT_EQ(extent.ExtentLength, 500000000);
+  const auto extent = GetVolumeExtent(machine, SimMachine::VolumeGuidPath(1));
+  ASSERT_TRUE(extent.has_value());
+  EXPECT_EQ(extent->DiskNumber, 4u);
+  EXPECT_EQ(extent->StartingOffset, 1048576);
+  EXPECT_EQ(extent->ExtentLength, 500000000);
 
   const auto& open = machine.calls().front();
   EXPECT_EQ(open.argument, WithoutTrailingBackslash(SimMachine::VolumeGuidPath(1)));
@@ -124,7 +125,7 @@ TEST_F(TablesTest, VolumeExtentGivesTheFirstExtentOnly) {
   }
 }
 
-TEST_F(TablesTest, VolumeExtentIsAllZeroWheneverNothingCanBeRead) {
+TEST_F(TablesTest, VolumeExtentIsNoneWheneverNothingCanBeRead) {
   struct Case {
     const char* what;
     void (*set_up)(SimDevice&);
@@ -156,11 +157,9 @@ TEST_F(TablesTest, VolumeExtentIsAllZeroWheneverNothingCanBeRead) {
     SimMachine local;
     SimDevice& device = local.AddVolume(SimMachine::Guid(1), HddName(1));
     c.set_up(device);
-    VolumeExtent extent;
+    std::optional<VolumeExtent> extent;
     EXPECT_NO_THROW(extent = GetVolumeExtent(local, SimMachine::VolumeGuidPath(1)));
-    EXPECT_EQ(extent.DiskNumber, 0u);
-    EXPECT_EQ(extent.StartingOffset, 0);
-    EXPECT_EQ(extent.ExtentLength, 0);
+    EXPECT_FALSE(extent.has_value());
     EXPECT_EQ(local.open_handles(), 0) << local.DescribeOpenHandles();
   }
 }
@@ -172,7 +171,7 @@ TEST_F(TablesTest, VolumeExtentTrustsNoCountBeyondTheBuffer) {
   reply[8] = 9;
   SimDevice& device = machine.AddVolume(SimMachine::Guid(1), HddName(1));
   device.raw_extents_reply = reply;
-  EXPECT_EQ(GetVolumeExtent(machine, SimMachine::VolumeGuidPath(1)).DiskNumber, 9u);
+  EXPECT_EQ(GetVolumeExtent(machine, SimMachine::VolumeGuidPath(1)).value().DiskNumber, 9u);
 }
 
 // ---------------------------------------------------------------- GetShadowCopyDevices
@@ -271,7 +270,7 @@ TEST_F(TablesTest, DiskAndPartitionNumbersFallBackInOrder) {
   struct Expected {
     uint8_t disk, part;
   };
-  const Expected expected[] = {{2, 3}, {5, 255}, {0, 255}, {0, 255}};
+  const Expected expected[] = {{2, 3}, {5, 255}, {255, 255}, {255, 255}};
   for (std::size_t i = 0; i < std::size(expected); ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(volume_table[i].disknumber, expected[i].disk);

@@ -188,5 +188,16 @@ TEST(ExecutablePath, NamesThisProgramsFile) {
   EXPECT_NE(::GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+// SetErrorMode (learn.microsoft.com, "Error Mode"): with SEM_FAILCRITICALERRORS no query
+// on an empty drive raises the system's box; the other flags the process had stay.
+TEST(ErrorMode, StartUpSilencesTheSystemsBoxesAndKeepsTheRest) {
+  const UINT before = GetErrorMode();
+  SetErrorMode(SEM_NOGPFAULTERRORBOX);
+  QuietSystemErrorBoxes();
+  const UINT after = GetErrorMode();
+  SetErrorMode(before);
+  EXPECT_EQ(after, UINT{SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX});
+}
+
 }  // namespace
 }  // namespace vol::test
