@@ -4,13 +4,13 @@
 #include <array>
 #include <cstdint>
 #include <exception>
-#include <memory>
 
 #include "devices/device_error.h"
 #include "devices/lib.h"
 #include "devices/text_forms.h"
 #include "devices/ubits.h"
 #include "platform/edition.h"
+#include "platform/grow_buffer.h"
 #include "platform/records.h"
 #include "platform/text.h"
 #include "platform/unique_any.h"
@@ -21,7 +21,6 @@ namespace {
 constexpr uint32_t kDeviceNameLength = 260;  // QueryDosDeviceW for one volume or DOS name
 constexpr uint32_t kFloppyQueryLength = 1024;
 constexpr std::size_t kDosListStartLength = 65535;
-constexpr std::size_t kDosListMaxLength = std::size_t{1} << 23;  // 8 Mi characters, 16 MiB
 constexpr int64_t kMegabyte = 1048576;
 
 // The text at the start of a buffer up to its first NUL, never past limit characters:
@@ -54,9 +53,7 @@ void AddDeviceNumberLine(Platform& platform, const DeviceHandle& device,
                          std::vector<std::wstring>& lines) {
   const std::wstring label(edition::kReportSteps.device_number_label);
   StorageDeviceNumber number{};
-  uint32_t bytes_returned = 0;
-  if (device && platform.DeviceIoControl(device.get(), ioctl::kStorageGetDeviceNumber, nullptr, 0,
-                                         &number, sizeof number, &bytes_returned)) {
+  if (RequestDeviceNumber(platform, device, number)) {
     lines.push_back(label + Decimal(number.DeviceNumber));
   } else {
     lines.push_back(label + L"NONE");
@@ -110,9 +107,8 @@ std::wstring RootPathOf(std::wstring_view target) {
 }
 
 void AddSerialLine(Platform& platform, const std::wstring& root, std::vector<std::wstring>& lines) {
-  uint32_t serial = 0, max_component_length = 0, file_system_flags = 0;
-  if (platform.GetVolumeInformation(root, &serial, &max_component_length, &file_system_flags)) {
-    lines.push_back(L"->Serial:" + HexText(serial));
+  if (const std::optional<uint32_t> serial = VolumeSerialNumber(platform, root)) {
+    lines.push_back(L"->Serial:" + HexText(*serial));
   } else {
     const uint32_t error = platform.GetLastError();
     lines.push_back(L"GetVolumeInformation failed:" + SystemErrorText(platform, error));
@@ -121,33 +117,63 @@ void AddSerialLine(Platform& platform, const std::wstring& root, std::vector<std
 
 void AddFreeSpaceLines(Platform& platform, const std::wstring& root,
                        std::vector<std::wstring>& lines) {
-  uint32_t sectors_per_cluster = 0, bytes_per_sector = 0, free_clusters = 0, total_clusters = 0;
-  if (!platform.GetDiskFreeSpace(root, &sectors_per_cluster, &bytes_per_sector, &free_clusters,
-                                 &total_clusters, edition::kApi)) {
+  const std::optional<FreeSpace> space = DiskFreeSpace(platform, root);
+  if (!space) {
     const uint32_t error = platform.GetLastError();
     lines.push_back(L"GetDiskFreeSpace failed:" + SystemErrorText(platform, error));
     return;
   }
-  const uint32_t cluster_size = bytes_per_sector * sectors_per_cluster;  // kept to 32 bits
+  const uint32_t cluster_size = space->ClusterSize();
   // Unsigned 64 bits hold any cluster size times any cluster count.
   const auto megabytes = [cluster_size](uint32_t clusters) {
     return static_cast<int64_t>(uint64_t{cluster_size} * clusters / kMegabyte);
   };
-  const int64_t total_mb = megabytes(total_clusters);
-  const int64_t free_mb = megabytes(free_clusters);
-  const int64_t used_clusters = int64_t{total_clusters} - int64_t{free_clusters};
+  const int64_t total_mb = megabytes(space->total_clusters);
+  const int64_t free_mb = megabytes(space->free_clusters);
+  const int64_t used_clusters = int64_t{space->total_clusters} - int64_t{space->free_clusters};
   lines.push_back(L"->GetDiskFreeSpace");
-  lines.push_back(L"Sectors per cluster: " + Decimal(sectors_per_cluster));
-  lines.push_back(L"Bytes per sector: " + Decimal(bytes_per_sector));
+  lines.push_back(L"Sectors per cluster: " + Decimal(space->sectors_per_cluster));
+  lines.push_back(L"Bytes per sector: " + Decimal(space->bytes_per_sector));
   lines.push_back(L"ClusterSize: " + Decimal(cluster_size));
-  lines.push_back(L"Total clusters: " + Decimal(total_clusters) + L" (" + Decimal(total_mb) +
+  lines.push_back(L"Total clusters: " + Decimal(space->total_clusters) + L" (" + Decimal(total_mb) +
                   L" MB)");
-  lines.push_back(L"Free Clusters: " + Decimal(free_clusters) + L" (" + Decimal(free_mb) +
+  lines.push_back(L"Free Clusters: " + Decimal(space->free_clusters) + L" (" + Decimal(free_mb) +
                   L" MB) / Used Clusters: " + Decimal(used_clusters) + L" (" +
                   Decimal(total_mb - free_mb) + L" MB)");
 }
 
 }  // namespace
+
+DeviceHandle OpenDevice(Platform& platform, const std::wstring& path, const DeviceOpen& how) {
+  return DeviceHandle(platform.CreateFile(path, how.access, how.share, file_access::kOpenExisting,
+                                          how.attributes, edition::kApi),
+                      {&platform});
+}
+
+bool RequestDeviceNumber(Platform& platform, const DeviceHandle& device,
+                         StorageDeviceNumber& number) {
+  uint32_t bytes_returned = 0;
+  return device && platform.DeviceIoControl(device.get(), ioctl::kStorageGetDeviceNumber, nullptr,
+                                            0, &number, sizeof number, &bytes_returned);
+}
+
+std::optional<uint32_t> VolumeSerialNumber(Platform& platform, const std::wstring& root_path) {
+  uint32_t serial = 0, max_component_length = 0, file_system_flags = 0;
+  if (!platform.GetVolumeInformation(root_path, &serial, &max_component_length,
+                                     &file_system_flags)) {
+    return std::nullopt;
+  }
+  return serial;
+}
+
+std::optional<FreeSpace> DiskFreeSpace(Platform& platform, const std::wstring& root_path) {
+  FreeSpace space;
+  if (!platform.GetDiskFreeSpace(root_path, &space.sectors_per_cluster, &space.bytes_per_sector,
+                                 &space.free_clusters, &space.total_clusters, edition::kApi)) {
+    return std::nullopt;
+  }
+  return space;
+}
 
 void VolumeNameToDeviceName(Platform& platform, const std::wstring& volume_name,
                             std::wstring& device_name) {
@@ -176,15 +202,9 @@ bool GetDeviceNumber(Platform& platform, const std::wstring& device_path, int32_
                      int32_t& partition_number) {
   disk_number = -1;
   partition_number = -1;
-  const DeviceHandle device(
-      platform.CreateFile(device_path, edition::kDeviceNumberAccess, edition::kDeviceNumberShare,
-                          file_access::kOpenExisting, file_access::kAttributeNormal, edition::kApi),
-      {&platform});
-  if (!device) return false;
   StorageDeviceNumber number{};
-  uint32_t bytes_returned = 0;
-  if (!platform.DeviceIoControl(device.get(), ioctl::kStorageGetDeviceNumber, nullptr, 0, &number,
-                                sizeof number, &bytes_returned)) {
+  if (!RequestDeviceNumber(platform, OpenDevice(platform, device_path, device_open::kDriveNumber),
+                           number)) {
     return false;
   }
   disk_number = static_cast<int32_t>(number.DeviceNumber);
@@ -194,29 +214,28 @@ bool GetDeviceNumber(Platform& platform, const std::wstring& device_path, int32_
 
 void ForEachDosDeviceName(Platform& platform, ApiForm form,
                           const std::function<void(std::wstring_view)>& visit) {
-  std::size_t size = kDosListStartLength;
-  std::unique_ptr<wchar_t[]> buffer;
+  // Zeroed at each size: a reply shorter than the count it claims reads as empty names.
+  std::vector<wchar_t> buffer;
   uint32_t count = 0;
-  for (;;) {
-    // Zeroed in one go: a reply shorter than the count it claims reads as empty names.
-    buffer.reset();
-    buffer = std::make_unique<wchar_t[]>(size);
-    count = platform.QueryDosDevice(nullptr, buffer.get(), static_cast<uint32_t>(size - 1), form);
-    if (count != 0) break;
-    // Windows says a list is too long with either code; some machines keep saying
-    // ERROR_MORE_DATA however large the buffer, so the growing stops at a size no real
-    // namespace reaches, and the walk ends as a failed query does.
-    const uint32_t error = platform.GetLastError();
-    if (error != win_error::kInsufficientBuffer && error != win_error::kMoreData) break;
-    if (size * 2 > kDosListMaxLength) break;
-    size *= 2;
-  }
+  GrowAndRetry(buffer, kDosListStartLength, kListLengthLimit,
+               [&](std::vector<wchar_t>& names) -> std::optional<std::size_t> {
+                 count = platform.QueryDosDevice(nullptr, names.data(),
+                                                 static_cast<uint32_t>(names.size() - 1), form);
+                 // Windows says a list is too long with either code; some machines keep
+                 // saying ERROR_MORE_DATA however large the buffer, so the growing stops
+                 // at the limit, and the walk ends as a failed query does.
+                 const uint32_t error = count != 0 ? win_error::kSuccess : platform.GetLastError();
+                 if (error != win_error::kInsufficientBuffer && error != win_error::kMoreData) {
+                   return std::nullopt;
+                 }
+                 return names.size() * 2;
+               });
   // A count beyond what was handed over cannot be true; the spare last character keeps
   // the final name terminated either way.
-  const std::size_t end = std::min<std::size_t>(count, size - 1);
+  const std::size_t end = std::min<std::size_t>(count, buffer.size() - 1);
   buffer[end] = L'\0';
   for (std::size_t at = 0; at < end;) {
-    const std::wstring_view name(buffer.get() + at);
+    const std::wstring_view name(buffer.data() + at);
     if (!name.empty()) visit(name);
     at += name.size() + 1;
   }
@@ -248,11 +267,7 @@ std::wstring BoolToText(uint8_t flag) { return flag != 0 ? L"True" : L"False"; }
 void GetVolumeReport(Platform& platform, const std::wstring& target,
                      std::vector<std::wstring>& lines) {
   lines.clear();
-  DeviceHandle device(
-      platform.CreateFile(target, file_access::kGenericRead,
-                          file_access::kShareRead | file_access::kShareWrite,
-                          file_access::kOpenExisting, file_access::kAttributeNormal, edition::kApi),
-      {&platform});
+  DeviceHandle device = OpenDevice(platform, target, device_open::kReport);
   if (edition::kReportSteps.device_number_first) {
     AddDeviceNumberLine(platform, device, lines);
     AddPartitionLines(platform, device, lines);

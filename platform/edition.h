@@ -29,13 +29,6 @@ inline constexpr ApiForm kApi = kFull ? ApiForm::Ansi : ApiForm::Wide;
 // The author's contact address: the end of the window title and the bug report's recipient.
 inline constexpr std::wstring_view kContactAddress = L"" VOLUMES_CONTACT;
 
-// GetDeviceNumber: the full edition opens a drive for queries only and shares nothing;
-// the reduced one reads and lets others read and write.
-inline constexpr uint32_t kDeviceNumberAccess =
-    kFull ? file_access::kNone : file_access::kGenericRead;
-inline constexpr uint32_t kDeviceNumberShare =
-    kFull ? 0 : file_access::kShareRead | file_access::kShareWrite;
-
 // The report: the full edition asks the device number before the partition entry, says
 // "NONE" for a partition entry it cannot read, and has a serial line.
 struct ReportSteps {

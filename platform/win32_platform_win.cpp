@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/grow_buffer.h"
 #include "platform/handles_win.h"
 #include "platform/text.h"
 #include "platform/win32_platform.h"
@@ -137,8 +138,8 @@ bool Win32Platform::GetVolumePathNamesForVolumeName(const std::wstring& volume_n
     return false;
   }
   const std::string_view used = WrittenMultiString({names.data(), names.size()});
-  const uint32_t written = WideFromAnsiInto(used.data(), static_cast<uint32_t>(used.size()),
-                                            buffer, buffer_length);
+  const uint32_t written =
+      WideFromAnsiInto(used.data(), static_cast<uint32_t>(used.size()), buffer, buffer_length);
   if (!used.empty() && written == 0) {
     keeper.Keep();
     return false;
@@ -422,18 +423,16 @@ std::wstring Win32Platform::LocalDateTimeText() {
 std::wstring Win32Platform::ExecutablePath() { return ProcessExecutablePath(); }
 
 std::wstring ProcessExecutablePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD size = static_cast<DWORD>(path.size());
-    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), size);
-    if (length == 0) return {};
-    if (length < size) {
-      path.resize(length);
-      return path;
-    }
-    if (size >= 32768) return {};  // longer than any path Windows can name
-    path.resize(size * 2);
-  }
+  constexpr std::size_t kLongestPath = 32768;  // longer than any path Windows can name
+  std::vector<wchar_t> path;
+  DWORD length = 0;
+  const bool whole = GrowAndRetry(path, MAX_PATH, kLongestPath, [&](std::vector<wchar_t>& buffer) {
+    length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    // Done, or failed (0); a path that fills the buffer may have been cut short.
+    return length < buffer.size() ? std::nullopt
+                                  : std::optional(std::min(buffer.size() * 2, kLongestPath));
+  });
+  return whole ? std::wstring(path.data(), length) : std::wstring();
 }
 
 void QuietSystemErrorBoxes() {

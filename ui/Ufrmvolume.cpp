@@ -14,6 +14,7 @@
 #include "devices/text_forms.h"
 #include "devices/ubits.h"
 #include "devices/udiskmgmt.h"
+#include "platform/grow_buffer.h"
 #include "platform/text.h"
 #include "platform/unique_any.h"
 
@@ -38,16 +39,20 @@ int DriveBit(std::wstring_view path) {
 }
 
 // The first entry of a volume's mount-path list. The list of a volume mounted in many
-// folders can outgrow MAX_PATH; then the call says how much it needs and is asked once more.
+// folders can outgrow MAX_PATH; then the call says how much it needs.
 std::wstring FirstMountPath(Platform& platform, const std::wstring& volume_name) {
-  std::vector<wchar_t> buffer(std::size_t{kMountPathChars} + 1, L'\0');
-  uint32_t needed = 0;
-  if (!platform.GetVolumePathNamesForVolumeName(volume_name, buffer.data(), kMountPathChars,
-                                                &needed) &&
-      platform.GetLastError() == win_error::kMoreData && needed > kMountPathChars) {
-    buffer.assign(std::size_t{needed} + 1, L'\0');
-    platform.GetVolumePathNamesForVolumeName(volume_name, buffer.data(), needed, &needed);
-  }
+  std::vector<wchar_t> buffer;  // its spare last character ends the text
+  GrowAndRetry(
+      buffer, std::size_t{kMountPathChars} + 1, kListLengthLimit,
+      [&](std::vector<wchar_t>& paths) -> std::optional<std::size_t> {
+        uint32_t needed = 0;
+        if (platform.GetVolumePathNamesForVolumeName(
+                volume_name, paths.data(), static_cast<uint32_t>(paths.size() - 1), &needed) ||
+            platform.GetLastError() != win_error::kMoreData) {
+          return std::nullopt;
+        }
+        return std::size_t{needed} + 1;
+      });
   return std::wstring(buffer.data());
 }
 
@@ -141,37 +146,24 @@ bool Offered(Command command) {
 StorageDeviceNumber GetVolume_Storage(Platform& platform, const std::wstring& volume_name) {
   try {
     StorageDeviceNumber number{};
-    bool ok = false;
-    {  // the error code is read once the handle is closed again
-      const DeviceHandle device(
-          platform.CreateFile(
-              WithoutTrailingBackslash(volume_name), file_access::kNone,
-              file_access::kShareRead | file_access::kShareWrite | file_access::kShareDelete,
-              file_access::kOpenExisting, 0, edition::kApi),
-          {&platform});
-      if (device) {
-        uint32_t returned = 0;
-        ok = platform.DeviceIoControl(device.get(), ioctl::kStorageGetDeviceNumber, nullptr, 0,
-                                      &number, sizeof number, &returned);
-      }
+    // The error code is read once the handle is closed again.
+    if (!RequestDeviceNumber(
+            platform,
+            OpenDevice(platform, WithoutTrailingBackslash(volume_name), device_open::kVolumeNumber),
+            number)) {
+      throw DeviceError(SystemErrorText(platform, platform.GetLastError()));
     }
-    if (!ok) throw DeviceError(SystemErrorText(platform, platform.GetLastError()));
     return number;
   } catch (const std::exception& error) {
     throw DeviceError(L"GetVolume_Storage:" + ErrorText(error));
   }
 }
 
-std::optional<VolumeExtent> GetVolumeExtent(Platform& platform,
-                                            const std::wstring& volume_name) {
+std::optional<VolumeExtent> GetVolumeExtent(Platform& platform, const std::wstring& volume_name) {
   std::optional<VolumeExtent> extent;
   try {
-    const DeviceHandle device(
-        platform.CreateFile(WithoutTrailingBackslash(volume_name),
-                            file_access::kGenericRead | file_access::kGenericWrite,
-                            file_access::kShareRead | file_access::kShareWrite,
-                            file_access::kOpenExisting, 0, edition::kApi),
-        {&platform});
+    const DeviceHandle device =
+        OpenDevice(platform, WithoutTrailingBackslash(volume_name), device_open::kVolumeExtents);
     if (!device) return extent;
     std::vector<unsigned char> buffer(kExtentsBufferBytes, 0);
     uint32_t returned = 0;
@@ -217,19 +209,14 @@ void list_volumes(Platform& platform) {
 }
 
 int64_t get_volume_size(Platform& platform, const std::wstring& path) {
-  uint32_t sectors_per_cluster = 0, bytes_per_sector = 0, free_clusters = 0, total_clusters = 0;
-  if (!platform.GetDiskFreeSpace(path, &sectors_per_cluster, &bytes_per_sector, &free_clusters,
-                                 &total_clusters, edition::kApi)) {
-    return 0;
-  }
-  const uint32_t cluster_size = sectors_per_cluster * bytes_per_sector;
-  return static_cast<int64_t>(cluster_size) * (static_cast<int64_t>(total_clusters) + 1);
+  const std::optional<FreeSpace> space = DiskFreeSpace(platform, path);
+  if (!space) return 0;
+  return static_cast<int64_t>(space->ClusterSize()) * (int64_t{space->total_clusters} + 1);
 }
 
 std::wstring get_volume_serial(Platform& platform, const std::wstring& path) {
-  uint32_t serial = 0, max_component_length = 0, flags = 0;
-  if (!platform.GetVolumeInformation(path, &serial, &max_component_length, &flags)) return {};
-  return HexText(serial);
+  const std::optional<uint32_t> serial = VolumeSerialNumber(platform, path);
+  return serial ? HexText(*serial) : std::wstring();
 }
 
 // ---------------------------------------------------------------- DOS-device table

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/grow_buffer.h"
 #include "platform/startup_trace_win.h"
 #include "ui/inputbox_win.h"
 #include "ui/layout_win.h"
@@ -399,21 +400,22 @@ void MainWindow::SetRows(const std::vector<ListRow>& rows) {
 }
 
 std::wstring MainWindow::CellText(int item, int sub_item) const {
-  std::wstring text(256, L'\0');
-  for (;;) {
-    LVITEMW cell{};
-    cell.iSubItem = sub_item;
-    cell.pszText = text.data();
-    cell.cchTextMax = static_cast<int>(text.size());
-    const auto length = static_cast<std::size_t>(
-        SendMessageW(list_, LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(&cell)));
-    // A copy that fills the buffer may have been cut short.
-    if (length + 1 < text.size() || text.size() >= kMaxCellText) {
-      text.resize(std::min(length, text.size()));
-      return text;
-    }
-    text.assign(text.size() * 2, L'\0');
-  }
+  std::vector<wchar_t> text;
+  std::size_t length = 0;
+  GrowAndRetry(
+      text, 256, kMaxCellText, [&](std::vector<wchar_t>& buffer) -> std::optional<std::size_t> {
+        LVITEMW cell{};
+        cell.iSubItem = sub_item;
+        cell.pszText = buffer.data();
+        cell.cchTextMax = static_cast<int>(buffer.size());
+        length = std::min(buffer.size(),
+                          static_cast<std::size_t>(SendMessageW(list_, LVM_GETITEMTEXTW, item,
+                                                                reinterpret_cast<LPARAM>(&cell))));
+        // A copy that fills the buffer may have been cut short.
+        if (length + 1 < buffer.size()) return std::nullopt;
+        return buffer.size() * 2;
+      });
+  return std::wstring(text.data(), length);
 }
 
 std::optional<ListRow> MainWindow::SelectedRow() {
