@@ -31,7 +31,8 @@ add_executable(volumes WIN32 ${APP_SOURCES} ${APP_RESOURCES})
 target_link_libraries(volumes PRIVATE volumes_ui)
 target_compile_options(volumes PRIVATE ${VOLUMES_WARNINGS})
 target_link_options(volumes PRIVATE -municode)
-# The resource script names its manifest and icon relative to its own folder.
+# The resource script names its icon relative to its own folder; the manifest and the
+# identity header come from the build folder (cmake/identity.cmake).
 target_include_directories(volumes PRIVATE $<$<COMPILE_LANGUAGE:RC>:${CMAKE_SOURCE_DIR}/app>)
 
 if(VOLUMES_TESTS AND UNIT_TEST_SOURCES)

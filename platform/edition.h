@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/identity.h"  // made by the build: the program's name and version
 #include "platform/platform.h"
 
 #ifndef VOLUMES_FULL_EDITION
@@ -25,6 +26,9 @@ inline constexpr bool kFull = VOLUMES_FULL_EDITION != 0;
 
 // The text form of the system functions that come in both forms.
 inline constexpr ApiForm kApi = kFull ? ApiForm::Ansi : ApiForm::Wide;
+
+// The program's name, as its message boxes show it.
+inline constexpr wchar_t kProgramName[] = L"" VOLUMES_NAME;
 
 // The author's contact address: the end of the window title and the bug report's recipient.
 inline constexpr std::wstring_view kContactAddress = L"" VOLUMES_CONTACT;

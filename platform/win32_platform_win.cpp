@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/edition.h"
 #include "platform/grow_buffer.h"
 #include "platform/handles_win.h"
 #include "platform/text.h"
@@ -12,8 +13,6 @@
 
 namespace vol {
 namespace {
-
-constexpr wchar_t kApplicationTitle[] = L"volumes";
 
 // Another program may hold the clipboard for a moment (clipboard viewers, remote
 // desktop); waiting longer than this would only freeze the window.
@@ -371,7 +370,7 @@ void Win32Platform::MessageBox(const std::wstring& text, const std::wstring& cap
 }
 
 void Win32Platform::ShowMessage(const std::wstring& text) {
-  ::MessageBoxW(static_cast<HWND>(message_owner_), text.c_str(), kApplicationTitle, MB_OK);
+  ::MessageBoxW(static_cast<HWND>(message_owner_), text.c_str(), edition::kProgramName, MB_OK);
 }
 
 bool Win32Platform::SetClipboardText(const std::wstring& text, ApiForm form) {

@@ -20,7 +20,7 @@ inline constexpr WindowLayout kMainWindow =
     kFull ? WindowLayout{425, 123, 1094, 288, -14, 120} : WindowLayout{383, 126, 714, 201, -11, 96};
 inline constexpr std::wstring_view kFontName = L"MS Sans Serif";
 inline constexpr std::wstring_view kLayoutCaption = L"Volumes";
-inline constexpr std::wstring_view kTitle = L"Karrowin 0.3 by " VOLUMES_CONTACT;
+inline constexpr std::wstring_view kTitle = L"Karrowin " VOLUMES_VERSION " by " VOLUMES_CONTACT;
 inline constexpr int kStatusBarHeight = 19;
 // The reduced build keeps its layout caption when started as this executable.
 inline constexpr std::wstring_view kQuietExecutable = L"lindquay.exe";

@@ -4,6 +4,7 @@
 
 #include "crash/guard_win.h"
 #include "platform/dialog_template_win.h"
+#include "ui/edition.h"
 
 namespace vol {
 namespace {
@@ -56,7 +57,7 @@ std::optional<std::wstring> ShowInputBox(HWND owner, const std::wstring& caption
                                          const std::wstring& default_text) {
   // Dialog units; the box grows with its font and the screen's resolution.
   DialogTemplate box(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER, 200, 66,
-                     caption, L"MS Sans Serif", 8);
+                     caption, edition::kFontName, 8);
   box.Add(DialogTemplate::kStatic, SS_LEFT | SS_NOPREFIX, 8, 7, 184, 9, kInputBoxPromptId, prompt);
   box.Add(DialogTemplate::kEdit, ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 8, 19, 184, 12,
           kInputBoxEditId, default_text);

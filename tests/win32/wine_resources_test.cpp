@@ -84,6 +84,7 @@ TEST_F(WineResources, OneManifestAsksForCommonControlsSixWithoutElevation) {
   const std::string manifest(bytes, size);
   EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
             std::string::npos);
+  EXPECT_NE(manifest.find("name=\"volumes\" version=\"0.3.0.0\""), std::string::npos);
   EXPECT_NE(manifest.find("requestedExecutionLevel level=\"asInvoker\""), std::string::npos);
   EXPECT_NE(manifest.find("PerMonitorV2"), std::string::npos);
 }
