@@ -66,25 +66,15 @@ namespace {
 
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
-// Digit texts of any length without their leading zeros, by value; letters count as
-// hexadecimal digits.
+// Digit texts of any length by value, letters as hexadecimal digits; also one character
+// against another, case-blind.
 int CompareDigits(std::wstring_view a, std::wstring_view b) {
   a.remove_prefix(std::min(a.find_first_not_of(L'0'), a.size()));
   b.remove_prefix(std::min(b.find_first_not_of(L'0'), b.size()));
   if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const wchar_t x = LowerAscii(a[i]), y = LowerAscii(b[i]);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return 0;
-}
-
-// Takes the run of digits at the start of text off it.
-std::wstring_view TakeDigits(std::wstring_view& text) {
-  const std::wstring_view run =
-      text.substr(0, std::ranges::find_if_not(text, IsDigit) - text.begin());
-  text.remove_prefix(run.size());
-  return run;
+  const auto lower = [](wchar_t c) { return LowerAscii(c); };
+  const auto [x, y] = std::ranges::mismatch(a, b, {}, lower, lower);
+  return x == a.end() ? 0 : lower(*x) < lower(*y) ? -1 : 1;
 }
 
 }  // namespace
@@ -93,14 +83,14 @@ int CompareLogical(std::wstring_view a, std::wstring_view b) {
   while (!a.empty() && !b.empty()) {
     const bool digit_a = IsDigit(a.front()), digit_b = IsDigit(b.front());
     if (digit_a != digit_b) return digit_a ? -1 : 1;
-    if (digit_a) {
-      if (const int difference = CompareDigits(TakeDigits(a), TakeDigits(b))) return difference;
-      continue;
+    // A run of digits, or one other character, of each.
+    const std::size_t run_a = digit_a ? std::ranges::find_if_not(a, IsDigit) - a.begin() : 1;
+    const std::size_t run_b = digit_b ? std::ranges::find_if_not(b, IsDigit) - b.begin() : 1;
+    if (const int difference = CompareDigits(a.substr(0, run_a), b.substr(0, run_b))) {
+      return difference;
     }
-    const wchar_t x = LowerAscii(a.front()), y = LowerAscii(b.front());
-    if (x != y) return x < y ? -1 : 1;
-    a.remove_prefix(1);
-    b.remove_prefix(1);
+    a.remove_prefix(run_a);
+    b.remove_prefix(run_b);
   }
   return a.empty() == b.empty() ? 0 : a.empty() ? -1 : 1;
 }

@@ -325,27 +325,20 @@ std::vector<ListRecord> ShadowCopyRows(Platform& platform) {
 }
 
 ListRow RowOf(const ListRecord& record) {
-  ListRow row;
-  row.sub_items.reserve(kColumns.size() - 1);
-  for (const Column& column : kColumns) {
-    std::wstring text;
-    if (column.row->text) {
-      text = record.*column.row->text;
-    } else if (const std::optional<int64_t>& number = record.*column.row->number) {
-      text = Decimal(*number);
-    }
-    if (&column == kColumns.data()) {
-      row.caption = std::move(text);
-    } else {
-      row.sub_items.push_back(std::move(text));
-    }
+  std::vector<std::wstring> cells;
+  cells.reserve(kColumns.size());
+  for (const ColumnRow* column : kColumns) {
+    const std::optional<int64_t> number = column->number ? record.*column->number : std::nullopt;
+    cells.push_back(column->text ? record.*column->text : number ? Decimal(*number) : L"");
   }
-  return row;
+  return ListRow{
+      std::move(cells.front()),
+      {std::make_move_iterator(cells.begin() + 1), std::make_move_iterator(cells.end())}};
 }
 
 std::vector<ListRow> SortedRows(std::vector<ListRecord> records, const SortOrder& order) {
   if (order.column >= 0 && static_cast<std::size_t>(order.column) < kColumns.size()) {
-    const ColumnRow& column = *kColumns[static_cast<std::size_t>(order.column)].row;
+    const ColumnRow& column = *kColumns[static_cast<std::size_t>(order.column)];
     std::ranges::stable_sort(records, [&](const ListRecord& a, const ListRecord& b) {
       if (a.kind != b.kind) return a.kind < b.kind;
       const int difference = CompareCells(column, a, b);

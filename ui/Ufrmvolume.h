@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "platform/platform.h"
@@ -76,21 +75,18 @@ enum class RowKind { Volume, DosDevice, ShadowCopy };
 // empty (text) or absent (number), and so does the field's cell.
 struct ListRecord {
   RowKind kind = RowKind::Volume;
-  std::wstring volume;
-  std::wstring pathname;
+  std::wstring volume, pathname;
   std::optional<int64_t> disknumber, partitionnumber;
   std::wstring dosdevice;
   std::optional<int64_t> size;
   std::wstring serial;  // hexadecimal digits
 };
 
-// How a column orders its rows: texts as Explorer orders names, numbers by value, and
-// texts of hexadecimal digits by the value they write.
+// The column table. A column shows one field of the record, a text as it is and a number
+// in decimal; it orders the rows by that field: texts as Explorer orders names, numbers
+// and hexadecimal texts by their value. Each edition shows, in the table's order, the
+// columns it gives a caption and a width.
 enum class CellOrder { Logical, Number, Hexadecimal };
-
-// One column: the field it shows, and its caption and width in each edition's list (no
-// caption: the edition has no such column). A text field is shown as it is, a number
-// in decimal. Both editions show their columns in the table's order.
 struct ColumnPlace {
   std::wstring_view caption;
   int width = 0;
@@ -102,6 +98,9 @@ struct ColumnRow {
       : text(field), order(order), full(full), reduced(reduced) {}
   constexpr ColumnRow(NumberField field, ColumnPlace full, ColumnPlace reduced)
       : number(field), order(CellOrder::Number), full(full), reduced(reduced) {}
+  constexpr ColumnPlace place() const { return edition::kFull ? full : reduced; }
+  constexpr bool Shows(TextField field) const { return text == field; }
+  constexpr bool Shows(NumberField field) const { return number == field; }
 
   TextField text = nullptr;
   NumberField number = nullptr;
@@ -121,42 +120,28 @@ inline constexpr ColumnRow kColumnTable[] = {
 };
 // clang-format on
 
-// A column of this edition's list.
-struct Column {
-  std::wstring_view caption;
-  int width;
-  const ColumnRow* row;
-};
-
-namespace column_detail {
-constexpr ColumnPlace PlaceOf(const ColumnRow& row) {
-  return edition::kFull ? row.full : row.reduced;
-}
-constexpr bool Shown(const ColumnRow& row) { return !PlaceOf(row).caption.empty(); }
-constexpr std::size_t kCount = std::ranges::count_if(kColumnTable, Shown);
-constexpr std::array<Column, kCount> ColumnsInOrder() {
-  std::array<Column, kCount> columns{};
+// The rows of a table that this edition has (a caption in its place), in table order.
+template <std::size_t Count, typename Row, std::size_t N>
+constexpr std::array<const Row*, Count> EditionRows(const Row (&table)[N]) {
+  std::array<const Row*, Count> rows{};
   std::size_t count = 0;
-  for (const ColumnRow& row : kColumnTable) {
-    if (Shown(row)) columns[count++] = {PlaceOf(row).caption, PlaceOf(row).width, &row};
+  for (const Row& row : table) {
+    if (!row.place().caption.empty()) rows[count++] = &row;
   }
-  return columns;
+  return rows;
 }
-}  // namespace column_detail
+template <typename Row, std::size_t N>
+constexpr std::size_t CountInEdition(const Row (&table)[N]) {
+  return std::ranges::count_if(table, [](const Row& row) { return !row.place().caption.empty(); });
+}
 
 // This edition's columns, in list order.
-inline constexpr std::array<Column, column_detail::kCount> kColumns =
-    column_detail::ColumnsInOrder();
+inline constexpr auto kColumns = EditionRows<CountInEdition(kColumnTable)>(kColumnTable);
 // The sub-item that shows a field (column k is sub-item k - 1); -1, which reads as
 // empty, for the caption's field and for a field this edition's list does not show.
-template <typename Field>
-constexpr int SubItemOf(Field field) {
+constexpr int SubItemOf(auto field) {
   for (std::size_t i = 1; i < kColumns.size(); ++i) {
-    if constexpr (std::is_same_v<Field, ColumnRow::TextField>) {
-      if (kColumns[i].row->text == field) return static_cast<int>(i) - 1;
-    } else {
-      if (kColumns[i].row->number == field) return static_cast<int>(i) - 1;
-    }
+    if (kColumns[i]->Shows(field)) return static_cast<int>(i) - 1;
   }
   return -1;
 }
@@ -296,6 +281,8 @@ struct CommandRow {
     return CommandRow(Command::None, nullptr, full, reduced);
   }
 
+  constexpr MenuPlace place() const { return edition::kFull ? full : reduced; }
+
   Command id;
   Handler handler;
   MenuPlace full, reduced;
@@ -337,22 +324,12 @@ struct MenuItem {
 };
 
 namespace registry_detail {
-constexpr MenuPlace PlaceOf(const CommandRow& row) {
-  return edition::kFull ? row.full : row.reduced;
-}
-constexpr bool InMenu(const CommandRow& row) { return !PlaceOf(row).caption.empty(); }
-constexpr std::size_t kMenuSize = std::ranges::count_if(kCommands, InMenu);
+constexpr std::size_t kMenuSize = CountInEdition(kCommands);
 constexpr std::array<MenuItem, kMenuSize> MenuInOrder() {
-  std::array<const CommandRow*, kMenuSize> rows{};
-  std::size_t count = 0;
-  for (const CommandRow& row : kCommands) {
-    if (InMenu(row)) rows[count++] = &row;
-  }
-  std::ranges::sort(rows, {}, [](const CommandRow* row) { return PlaceOf(*row).order; });
+  std::array<const CommandRow*, kMenuSize> rows = EditionRows<kMenuSize>(kCommands);
+  std::ranges::sort(rows, {}, [](const CommandRow* row) { return row->place().order; });
   std::array<MenuItem, kMenuSize> menu{};
-  for (std::size_t i = 0; i < kMenuSize; ++i) {
-    menu[i] = {PlaceOf(*rows[i]).caption, rows[i]->id};
-  }
+  for (std::size_t i = 0; i < kMenuSize; ++i) menu[i] = {rows[i]->place().caption, rows[i]->id};
   return menu;
 }
 }  // namespace registry_detail

@@ -156,12 +156,12 @@ bool MainWindow::OnCreate() {
   constexpr DWORD kListExStyle = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_LABELTIP;
   SendMessageW(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, kListExStyle, kListExStyle);
   int index = 0;
-  for (const Column& column : kColumns) {
-    std::wstring caption(column.caption);
+  for (const ColumnRow* column : kColumns) {
+    std::wstring caption(column->place().caption);
     LVCOLUMNW lv_column{};
     lv_column.mask = LVCF_FMT | LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
     lv_column.fmt = LVCFMT_LEFT;
-    lv_column.cx = ScaleLayout(column.width, dpi_);
+    lv_column.cx = ScaleLayout(column->place().width, dpi_);
     lv_column.pszText = caption.data();
     lv_column.iSubItem = index;
     SendMessageW(list_, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&lv_column));

@@ -28,6 +28,8 @@ class ListOnly : public FormView {
   void SetTitle(const std::wstring&) override {}
   void SetRows(const std::vector<ListRow>& new_rows) override { rows = new_rows.size(); }
   std::optional<ListRow> SelectedRow() override { return std::nullopt; }
+  void SelectRow(int) override {}
+  void ShowSortOrder(const SortOrder&) override {}
   bool IsChecked(Command) override { return true; }
   void SetChecked(Command, bool) override {}
   void SetStatusText(const std::wstring&) override {}
