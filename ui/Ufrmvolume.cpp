@@ -133,6 +133,19 @@ int CompareCells(const ColumnRow& column, const ListRecord& a, const ListRecord&
   return column.order == CellOrder::Hexadecimal ? CompareHexValue(x, y) : CompareLogical(x, y);
 }
 
+// The list row of a record: one cell for each column, written as its column says.
+ListRow RowOf(const ListRecord& record) {
+  std::vector<std::wstring> cells;
+  cells.reserve(kColumns.size());
+  for (const ColumnRow* column : kColumns) {
+    const std::optional<int64_t> number = column->number ? record.*column->number : std::nullopt;
+    cells.push_back(column->text ? record.*column->text : number ? Decimal(*number) : L"");
+  }
+  return ListRow{
+      std::move(cells.front()),
+      {std::make_move_iterator(cells.begin() + 1), std::make_move_iterator(cells.end())}};
+}
+
 bool Offered(Command command) {
   return command != Command::None && std::ranges::any_of(kMenu, [command](const MenuItem& item) {
            return item.command == command;
@@ -322,18 +335,6 @@ std::vector<ListRecord> ShadowCopyRows(Platform& platform) {
     row.serial = get_volume_serial(platform, target + L"\\");
   }
   return rows;
-}
-
-ListRow RowOf(const ListRecord& record) {
-  std::vector<std::wstring> cells;
-  cells.reserve(kColumns.size());
-  for (const ColumnRow* column : kColumns) {
-    const std::optional<int64_t> number = column->number ? record.*column->number : std::nullopt;
-    cells.push_back(column->text ? record.*column->text : number ? Decimal(*number) : L"");
-  }
-  return ListRow{
-      std::move(cells.front()),
-      {std::make_move_iterator(cells.begin() + 1), std::make_move_iterator(cells.end())}};
 }
 
 std::vector<ListRow> SortedRows(std::vector<ListRecord> records, const SortOrder& order) {

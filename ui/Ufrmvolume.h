@@ -172,8 +172,6 @@ struct SortOrder {
   int column = -1;
   bool descending = false;
 };
-// The list row of a record: one cell for each column, written as its column says.
-ListRow RowOf(const ListRecord& record);
 // The rows of the records in the order chosen: each kind of row stays in its place
 // (volume rows, then DOS-device rows, then shadow copies) and is sorted within it;
 // rows of equal keys keep their table order.
