@@ -42,6 +42,7 @@ if(VOLUMES_TESTS AND UNIT_TEST_SOURCES)
 endif()
 
 file(GLOB WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
+list(APPEND WIN32_TEST_SOURCES ${CONTRACT_SOURCES})
 if(VOLUMES_TESTS AND WIN32_TEST_SOURCES)
   add_executable(win32_tests ${WIN32_TEST_SOURCES})
   target_link_libraries(win32_tests PRIVATE volumes_ui volumes_sim gtest_main)

@@ -111,12 +111,12 @@ summary_line() {  # summary_line BUILD TEST HOW STATUS [COUNTS]
 # (the same edition as 64-bit code), and program32 there reads the 32-bit volumes.exe.
 declare -A EMULATED_CASES=(
   [unit]='*-CommandsTest.ReducedBuildHasNoFullOnlyCommands'
-  [win32]='*-WineProgram.*:WineReport.*:VolumePathNames.*:WineVolumeList.OneRowPerVolumeOfTheSystemInItsOrder:WineCommands.AddIsNoCommandOfTheReducedEdition:WineCommands.MountAtAPathThatCannotExistFailsAndChangesNothing:WineDosDeviceView.ViewOffListsVolumesOnlyAndSwitchingTwiceComesBack'
+  [win32]='*-WineProgram.*:WineReport.*:WineVolumeList.OneRowPerVolumeOfTheSystemInItsOrder:WineCommands.AddIsNoCommandOfTheReducedEdition:WineCommands.MountAtAPathThatCannotExistFailsAndChangesNothing:WineDosDeviceView.ViewOffListsVolumesOnlyAndSwitchingTwiceComesBack'
   [ui]='*-CrashUi.AccessViolation*:CrashUi.StackOverflow*:CrashUi.ErrorsWhileTheDialogIsOpen*:CrashUi.ShowBugReport*:CrashUi.BugReportOfAThrownError*'
 )
 NOT_EMULATED=(
   "structured exceptions and bug reports that walk the threads' stacks (CrashUi: null write, stack overflow, errors while the box is open, both bug-report cases): qemu hands Wine faults without their trap number and breaks its thread suspension"
-  "cases that skip themselves or use SCOPED_TRACE (VolumePathNames, WineReport, WineVolumeList.OneRow..., WineCommands.AddIsNo..., CommandsTest.ReducedBuild...): GoogleTest's per-thread watcher thread crashes the emulated process"
+  "cases that skip themselves or use SCOPED_TRACE (WineReport, WineVolumeList.OneRow..., WineCommands.AddIsNo..., CommandsTest.ReducedBuild...): GoogleTest's per-thread watcher thread crashes the emulated process"
   "WineCommands.MountAtAPath... and WineDosDeviceView.ViewOff...: their processes hung under the emulator in trials"
   "the program test (WineProgram): another process's memory is readable only from a native 64-bit reader (program32)"
 )
@@ -244,6 +244,15 @@ for pair in win32:syswow64 win64:system32; do
     summary+=("$(printf '%-10s volumes.exe: not built yet (app/ has no sources)' "$name")")
   fi
 done
+
+# The platform's contract: its facts, as the host's unit tests count them.
+contract_report=build/host/results/unit_full.xml
+if [ -f "$contract_report" ]; then
+  contract_count() { sed -n "s/.*<property name=\"$1\" value=\"\([0-9]*\)\".*/\1/p" "$contract_report" | head -n 1; }
+  summary+=("$(printf 'contract   %s facts: %s against the simulated and the real platform, %s simulator-only; %s known Wine deviations' \
+    "$(contract_count contract_facts)" "$(contract_count contract_both)" \
+    "$(contract_count contract_simulator_only)" "$(contract_count contract_wine_deviations)")")
+fi
 
 echo
 echo "==== summary ($(elapsed)) ===="
