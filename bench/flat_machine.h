@@ -134,8 +134,9 @@ class FlatMachine : public Platform {
     if (it == roots_.end()) return Fail(win_error::kPathNotFound);
     // Windows lets callers leave out what they do not need.
     const uint32_t total = devices_[it->second].total_clusters;
-    for (auto [out, value] : {std::pair{sectors_per_cluster, 8u}, std::pair{bytes_per_sector, 512u},
-                              std::pair{total_clusters, total}, std::pair{free_clusters, total / 2}}) {
+    for (auto [out, value] :
+         {std::pair{sectors_per_cluster, 8u}, std::pair{bytes_per_sector, 512u},
+          std::pair{total_clusters, total}, std::pair{free_clusters, total / 2}}) {
       if (out) *out = value;
     }
     return true;
@@ -144,8 +145,9 @@ class FlatMachine : public Platform {
                             uint32_t* max_component_length, uint32_t* file_system_flags) override {
     const auto it = roots_.find(root_path);
     if (it == roots_.end()) return Fail(win_error::kPathNotFound);
-    for (auto [out, value] : {std::pair{serial_number, devices_[it->second].serial},
-                              std::pair{max_component_length, 255u}, std::pair{file_system_flags, 0u}}) {
+    for (auto [out, value] :
+         {std::pair{serial_number, devices_[it->second].serial},
+          std::pair{max_component_length, 255u}, std::pair{file_system_flags, 0u}}) {
       if (out) *out = value;
     }
     return true;

@@ -137,8 +137,8 @@ bool Win32Platform::GetVolumePathNamesForVolumeName(const std::wstring& volume_n
     return false;
   }
   const std::string_view used = WrittenMultiString({names.data(), names.size()});
-  const uint32_t written = WideFromAnsiInto(used.data(), static_cast<uint32_t>(used.size()),
-                                            buffer, buffer_length);
+  const uint32_t written =
+      WideFromAnsiInto(used.data(), static_cast<uint32_t>(used.size()), buffer, buffer_length);
   if (!used.empty() && written == 0) {
     keeper.Keep();
     return false;

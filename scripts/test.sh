@@ -111,13 +111,13 @@ summary_line() {  # summary_line BUILD TEST HOW STATUS [COUNTS]
 # (the same edition as 64-bit code), and program32 there reads the 32-bit volumes.exe.
 declare -A EMULATED_CASES=(
   [unit]='*-CommandsTest.ReducedBuildHasNoFullOnlyCommands'
-  [win32]='*-WineProgram.*:WineReport.*:WineVolumeList.OneRowPerVolumeOfTheSystemInItsOrder:WineCommands.AddIsNoCommandOfTheReducedEdition:WineCommands.MountAtAPathThatCannotExistFailsAndChangesNothing:WineDosDeviceView.ViewOffListsVolumesOnlyAndSwitchingTwiceComesBack'
+  [win32]='*-WineProgram.*:WineReport.*:WineVolumeList.OneRowPerVolumeOfTheSystemInItsOrder:WineCommands.MountAtAPathThatCannotExistFailsAndChangesNothing'
   [ui]='*-CrashUi.AccessViolation*:CrashUi.StackOverflow*:CrashUi.ErrorsWhileTheDialogIsOpen*:CrashUi.ShowBugReport*:CrashUi.BugReportOfAThrownError*'
 )
 NOT_EMULATED=(
   "structured exceptions and bug reports that walk the threads' stacks (CrashUi: null write, stack overflow, errors while the box is open, both bug-report cases): qemu hands Wine faults without their trap number and breaks its thread suspension"
-  "cases that skip themselves or use SCOPED_TRACE (WineReport, WineVolumeList.OneRow..., WineCommands.AddIsNo..., CommandsTest.ReducedBuild...): GoogleTest's per-thread watcher thread crashes the emulated process"
-  "WineCommands.MountAtAPath... and WineDosDeviceView.ViewOff...: their processes hung under the emulator in trials"
+  "cases that skip themselves or use SCOPED_TRACE (WineReport, WineVolumeList.OneRow..., CommandsTest.ReducedBuild...): GoogleTest's per-thread watcher thread crashes the emulated process"
+  "WineCommands.MountAtAPath...: its process hung under the emulator in trials"
   "the program test (WineProgram): another process's memory is readable only from a native 64-bit reader (program32)"
 )
 

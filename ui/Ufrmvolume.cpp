@@ -158,8 +158,7 @@ StorageDeviceNumber GetVolume_Storage(Platform& platform, const std::wstring& vo
   }
 }
 
-std::optional<VolumeExtent> GetVolumeExtent(Platform& platform,
-                                            const std::wstring& volume_name) {
+std::optional<VolumeExtent> GetVolumeExtent(Platform& platform, const std::wstring& volume_name) {
   std::optional<VolumeExtent> extent;
   try {
     const DeviceHandle device(

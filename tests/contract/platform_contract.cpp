@@ -14,7 +14,7 @@ namespace vol::contract {
 namespace {
 
 constexpr uint32_t kUntouched = 0xdeadbeef;  // set before every call whose error counts
-constexpr wchar_t kGuard = 0xABCD;            // fills buffers beyond the length passed
+constexpr wchar_t kGuard = 0xABCD;           // fills buffers beyond the length passed
 constexpr uint32_t kErrorDirNotRoot = 144;
 constexpr uint32_t kErrorInvalidDrive = 15;
 constexpr ApiForm kForm = edition::kApi;
@@ -125,8 +125,7 @@ Answer Request(Platform& platform, const Scene& scene, uint32_t code, uint32_t s
   std::vector<uint8_t> out(size + 16, 0xEE);
   uint32_t returned = 0;
   platform.SetLastError(kUntouched);
-  const bool ok =
-      platform.DeviceIoControl(device, code, nullptr, 0, out.data(), size, &returned);
+  const bool ok = platform.DeviceIoControl(device, code, nullptr, 0, out.data(), size, &returned);
   Answer answer{ok, ok ? kAnyError : platform.GetLastError(),
                 L"returned " + std::to_wstring(returned)};
   if (!std::all_of(out.begin() + size, out.end(), [](uint8_t b) { return b == 0xEE; })) {
@@ -141,7 +140,8 @@ const Answer kInvalidDrive{0, kErrorInvalidDrive, L"left alone"};
 // Each fact: name, source, Windows' answer, the question.
 const std::vector<Fact> kFacts = {
     // ------------------------------------------------------------ volume enumeration
-    {"FirstVolumeIsAVolumeGuidPath", "kernel32/tests/volume.c test_FindFirstVolume",
+    {"FirstVolumeIsAVolumeGuidPath",
+     "kernel32/tests/volume.c test_FindFirstVolume",
      {1, kAnyError, L"volume GUID path"},
      [](Platform& p, const Scene&) -> Answer {
        std::wstring name;
@@ -161,8 +161,8 @@ const std::vector<Fact> kFacts = {
        Strings seen;
        bool more = true, well_formed = true;
        for (int i = 0; more && i < 1000; ++i) {
-         well_formed &= IsVolumeGuidPath(name) &&
-                        std::find(seen.begin(), seen.end(), name) == seen.end();
+         well_formed &=
+             IsVolumeGuidPath(name) && std::find(seen.begin(), seen.end(), name) == seen.end();
          seen.push_back(name);
          p.SetLastError(kUntouched);
          more = p.FindNextVolume(find, name);
@@ -174,10 +174,12 @@ const std::vector<Fact> kFacts = {
        return answer;
      },
      true},
-    {"ClosingAnInvalidSearchFails", "learn.microsoft.com FindVolumeClose: zero on failure",
+    {"ClosingAnInvalidSearchFails",
+     "learn.microsoft.com FindVolumeClose: zero on failure",
      {0},
      [](Platform& p, const Scene&) -> Answer { return {p.FindVolumeClose(kInvalidHandle)}; }},
-    {"MountPointOfCNamesAnEnumeratedVolume", "kernel32/tests/volume.c test_enum_vols",
+    {"MountPointOfCNamesAnEnumeratedVolume",
+     "kernel32/tests/volume.c test_enum_vols",
      {1, kAnyError, L"enumerated"},
      [](Platform& p, const Scene&) -> Answer {
        const Module kernel32 = p.LoadLibrary(L"kernel32.dll", kForm);
@@ -230,8 +232,8 @@ const std::vector<Fact> kFacts = {
      [](Platform& p, const Scene& s) -> Answer {
        std::vector<wchar_t> buffer(300, kGuard);
        uint32_t length = 0;
-       const bool ok = p.GetVolumePathNamesForVolumeName(s.system_volume, buffer.data(), 260,
-                                                         &length);
+       const bool ok =
+           p.GetVolumePathNamesForVolumeName(s.system_volume, buffer.data(), 260, &length);
        if (!ok) return Failure(p, 0);
        const Strings paths = SplitMultiString(buffer.data(), std::min<uint32_t>(length, 260));
        return {1, kAnyError,
@@ -314,7 +316,8 @@ const std::vector<Fact> kFacts = {
                Untouched(buffer, 4) ? L"nothing past the buffer" : L"overrun"};
      },
      true},
-    {"UnknownNameGivesFileNotFound", "kernel32/tests/volume.c test_dos_devices",
+    {"UnknownNameGivesFileNotFound",
+     "kernel32/tests/volume.c test_dos_devices",
      {0, win_error::kFileNotFound},
      [](Platform& p, const Scene& s) -> Answer {
        std::vector<wchar_t> buffer(260);
@@ -393,7 +396,8 @@ const std::vector<Fact> kFacts = {
        return {p.GetDriveType(L"C:\\", kForm), kAnyError,
                L"C: " + std::to_wstring(p.GetDriveType(L"C:", kForm))};
      }},
-    {"DriveTypeOfAFreeLetterIsNoRootDir", "kernel32/tests/drive.c test_GetDriveTypeA",
+    {"DriveTypeOfAFreeLetterIsNoRootDir",
+     "kernel32/tests/drive.c test_GetDriveTypeA",
      {drive_type::kNoRootDir},
      [](Platform& p, const Scene& s) -> Answer {
        return {p.GetDriveType(s.free_letter + L"\\", kForm)};
@@ -413,7 +417,8 @@ const std::vector<Fact> kFacts = {
      [](Platform& p, const Scene& s) -> Answer {
        return {p.GetDriveType(s.system_volume, kForm)};
      }},
-    {"FreeSpaceOfCIsConsistent", "kernel32/tests/drive.c test_GetDiskFreeSpaceA",
+    {"FreeSpaceOfCIsConsistent",
+     "kernel32/tests/drive.c test_GetDiskFreeSpaceA",
      {1, kAnyError, L"consistent"},
      [](Platform& p, const Scene&) -> Answer {
        uint32_t sectors = 0, bytes = 0, free = 0, total = 0;
@@ -440,7 +445,8 @@ const std::vector<Fact> kFacts = {
        return {ok, p.GetLastError(),
                sectors + bytes + free + total == 28 ? L"left alone" : L"changed"};
      },
-     true, &kInvalidDrive},
+     true,
+     &kInvalidDrive},
     {"SerialOfCAndOfTheSystemVolumeAgree",
      "kernel32/tests/volume.c test_GetVolumeInformationA: the unique volume name works",
      {1, kAnyError, L"same serial"},
@@ -503,7 +509,8 @@ const std::vector<Fact> kFacts = {
      [](Platform& p, const Scene& s) -> Answer {
        return Request(p, s, ioctl::kDiskGetPartitionInfoEx, sizeof(PartitionInformationEx));
      }},
-    {"OpeningAMissingDeviceGivesFileNotFound", "learn.microsoft.com CreateFileW",
+    {"OpeningAMissingDeviceGivesFileNotFound",
+     "learn.microsoft.com CreateFileW",
      {0, win_error::kFileNotFound},
      [](Platform& p, const Scene&) -> Answer {
        p.SetLastError(kUntouched);
@@ -549,17 +556,23 @@ const std::vector<Fact> kFacts = {
 
 // Wine 8.0 as Debian 12 ships it.
 const std::vector<WineDeviation> kWineDeviations = {
-    {"SecondDefinitionStacksOnTheFirst", {0, 183, L""},
+    {"SecondDefinitionStacksOnTheFirst",
+     {0, 183, L""},
      "refuses a second definition of a name with ERROR_ALREADY_EXISTS"},
-    {"LetterDefinedToAVolumeHasThatVolumesDriveType", {drive_type::kNoRootDir},
+    {"LetterDefinedToAVolumeHasThatVolumesDriveType",
+     {drive_type::kNoRootDir},
      "gives a defined letter no root directory"},
-    {"DriveTypeOfAVolumeGuidPathIsItsVolumes", {drive_type::kUnknown},
+    {"DriveTypeOfAVolumeGuidPathIsItsVolumes",
+     {drive_type::kUnknown},
      "knows no drive type for a volume GUID path"},
-    {"DeviceNumberIntoTooSmallABufferGivesInsufficientBuffer", {1, kAnyError, L"returned 11"},
+    {"DeviceNumberIntoTooSmallABufferGivesInsufficientBuffer",
+     {1, kAnyError, L"returned 11"},
      "fills a short buffer with the record's first bytes and succeeds"},
-    {"PartitionEntryOfTheSystemVolumeIsRead", {0, win_error::kNotSupported, L"returned 0"},
+    {"PartitionEntryOfTheSystemVolumeIsRead",
+     {0, win_error::kNotSupported, L"returned 0"},
      "does not implement IOCTL_DISK_GET_PARTITION_INFO_EX"},
-    {"MountOnALetterInUseGivesDirNotEmpty", {0, win_error::kCallNotImplemented, L""},
+    {"MountOnALetterInUseGivesDirNotEmpty",
+     {0, win_error::kCallNotImplemented, L""},
      "does not implement SetVolumeMountPoint"},
 };
 

@@ -651,8 +651,8 @@ bool SimMachine::GetVolumePathNamesForVolumeName(const std::wstring& volume_name
   const Volume* volume = FindVolume(record.argument);
   if (!volume) {
     // A well-formed name that no volume has is not found; anything else is no name.
-    const bool well_formed = StartsWithNoCase(record.argument, L"\\\\?\\Volume{") &&
-                             EndsWithBackslash(record.argument);
+    const bool well_formed =
+        StartsWithNoCase(record.argument, L"\\\\?\\Volume{") && EndsWithBackslash(record.argument);
     return Failed(record, well_formed ? win_error::kFileNotFound : win_error::kInvalidName);
   }
   std::vector<std::wstring> paths;

@@ -3,8 +3,6 @@
 // flat machine claims to model on that one, and the facts that Wine cannot show, which
 // only the simulated machine answers (each with its source). Last, the simulator's own
 // mechanics: scripted failures, call records, the model code page.
-#include "tests/sim/sim_machine.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,6 +10,7 @@
 
 #include "bench/flat_machine.h"
 #include "tests/contract/platform_contract.h"
+#include "tests/sim/sim_machine.h"
 
 namespace vol {
 namespace {
@@ -36,7 +35,8 @@ void BuildTypicalMachine(SimMachine& sim) {
 }
 
 void BuildTypicalMachine(bench::FlatMachine& flat) {
-  flat.AddVolume(SimMachine::Guid(1), {L"\\Device\\HarddiskVolume3", drive_type::kFixed, {7, 0, 3}, 0x43000000, 500000},
+  flat.AddVolume(SimMachine::Guid(1),
+                 {L"\\Device\\HarddiskVolume3", drive_type::kFixed, {7, 0, 3}, 0x43000000, 500000},
                  L"C:\\");
   flat.AddVolume(SimMachine::Guid(2), {L"\\Device\\HarddiskVolume4"}, L"Z:\\");
   for (const wchar_t* name : {L"PhysicalDrive0", L"COM1", L"NUL", L"GLOBALROOT"}) {
@@ -66,8 +66,7 @@ TEST_P(PlatformContract, HoldsOnTheFlatMachineWhereItModelsTheCalls) {
   EXPECT_EQ(flat.open_handles(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Facts, PlatformContract, ::testing::ValuesIn(contract::Facts()),
-                         FactName);
+INSTANTIATE_TEST_SUITE_P(Facts, PlatformContract, ::testing::ValuesIn(contract::Facts()), FactName);
 
 // The counts the test command's summary shows, as properties of this test's report.
 TEST(PlatformContractCounts, AreInTheReport) {
@@ -347,9 +346,9 @@ TEST_F(SimulatorOnly, DriveTypesComeFromTheDeviceTheRootLeadsTo) {
     const wchar_t* root;
     uint32_t type;
   } const cases[] = {
-      {L"C:\\", drive_type::kFixed},   {L"d:\\", drive_type::kCdrom},
-      {L"D:", drive_type::kCdrom},     {L"Q:\\", drive_type::kNoRootDir},
-      {L"S:\\", drive_type::kFixed},   {L"T:\\", drive_type::kCdrom},
+      {L"C:\\", drive_type::kFixed},  {L"d:\\", drive_type::kCdrom},
+      {L"D:", drive_type::kCdrom},    {L"Q:\\", drive_type::kNoRootDir},
+      {L"S:\\", drive_type::kFixed},  {L"T:\\", drive_type::kCdrom},
       {L"R:\\", drive_type::kRemote},
   };
   for (const Case& c : cases) {

@@ -32,8 +32,7 @@ TEST_P(PlatformContract, HoldsOnThisSystem) {
   EXPECT_TRUE(contract::Holds(GetParam(), GetParam().ask(platform, scene), UnderWine()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Facts, PlatformContract, ::testing::ValuesIn(contract::Facts()),
-                         FactName);
+INSTANTIATE_TEST_SUITE_P(Facts, PlatformContract, ::testing::ValuesIn(contract::Facts()), FactName);
 
 TEST(WineDeviations, NameFactsOfTheContract) {
   for (const contract::WineDeviation& deviation : contract::WineDeviations()) {

@@ -232,25 +232,5 @@ TEST_F(WineDosDeviceView, NoVolumeLetterIsListedTwice) {
   EXPECT_TRUE(std::none_of(letters.begin(), letters.end(), [](wchar_t l) { return l == L'Z'; }));
 }
 
-TEST_F(WineDosDeviceView, ViewOffListsVolumesOnlyAndSwitchingTwiceComesBack) {
-  form_.FormShow();
-  EXPECT_FALSE(view_.IsChecked(Command::Getnonvolumedrives1));
-  EXPECT_TRUE(DosRows().empty());
-  EXPECT_TRUE(ScratchRows().empty());
-  const std::size_t volume_rows = view_.rows.size();
-
-  for (int round = 0; round < 2; ++round) {
-    SCOPED_TRACE(::testing::Message() << "round " << round);
-    form_.RunHandlerOf(Command::Getnonvolumedrives1);
-    EXPECT_TRUE(view_.IsChecked(Command::Getnonvolumedrives1));
-    const UINT type = ::GetDriveTypeW(letter_.root().c_str());
-    EXPECT_EQ(ScratchRows().size(), type == DRIVE_FIXED || edition::kListNoRootDir ? 1u : 0u);
-    form_.RunHandlerOf(Command::Getnonvolumedrives1);
-    EXPECT_FALSE(view_.IsChecked(Command::Getnonvolumedrives1));
-    EXPECT_EQ(view_.rows.size(), volume_rows);
-    EXPECT_TRUE(DosRows().empty());
-  }
-}
-
 }  // namespace
 }  // namespace vol::test
