@@ -176,20 +176,6 @@ TEST_F(SimulatorOnly, VolumePathNamesRespectTheBufferExactly) {
                                                   &length));
   EXPECT_EQ(length, 1u);
   EXPECT_EQ(buffer[0], L'\0');
-
-  std::wstring no_backslash = SimMachine::VolumeGuidPath(1);
-  no_backslash.pop_back();
-  const struct {
-    std::wstring name;
-    uint32_t error;
-  } bad[] = {{no_backslash, win_error::kInvalidName},
-             {SimMachine::VolumeGuidPath(9), win_error::kFileNotFound},
-             {std::wstring(), win_error::kInvalidName}};
-  for (const auto& b : bad) {
-    SCOPED_TRACE(testing::Message() << std::string(b.name.begin(), b.name.end()));
-    EXPECT_FALSE(sim.GetVolumePathNamesForVolumeName(b.name, buffer.data(), needed, &length));
-    EXPECT_EQ(sim.GetLastError(), b.error);
-  }
 }
 
 // learn.microsoft.com QueryDosDeviceW: the current mapping first, then the prior ones.
@@ -197,26 +183,12 @@ TEST_F(SimulatorOnly, QueryDosDeviceListsNamesAndStackedTargets) {
   sim.DefineDosName(L"C:", L"\\Device\\HarddiskVolume2");
   sim.DefineDosName(L"PhysicalDrive0", L"\\Device\\Harddisk0\\DR0");
   sim.DefineDosName(L"c:", L"\\??\\D:\\temp");  // stacks on C:, keeps C:'s place
-  const uint32_t needed = 3 + 15 + 1;
-
   std::vector<wchar_t> buffer(64, kSentinel);
-  EXPECT_EQ(sim.QueryDosDevice(nullptr, buffer.data(), needed - 1, ApiForm::Wide), 0u);
-  EXPECT_EQ(sim.GetLastError(), win_error::kInsufficientBuffer);
-  EXPECT_EQ(buffer[0], kSentinel);
-  ASSERT_EQ(sim.QueryDosDevice(nullptr, buffer.data(), needed, ApiForm::Wide), needed);
-  EXPECT_EQ(SplitMultiString(buffer.data(), needed),
-            (std::vector<std::wstring>{L"C:", L"PhysicalDrive0"}));
-  EXPECT_EQ(buffer[needed], kSentinel);
-
+  EXPECT_EQ(sim.DosNames(), (std::vector<std::wstring>{L"C:", L"PhysicalDrive0"}));
   const std::wstring name = L"c:";
   const uint32_t count = sim.QueryDosDevice(&name, buffer.data(), 64, ApiForm::Wide);
   EXPECT_EQ(SplitMultiString(buffer.data(), count),
             (std::vector<std::wstring>{L"\\??\\D:\\temp", L"\\Device\\HarddiskVolume2"}));
-
-  for (const std::wstring& unknown : {std::wstring(L"C:\\"), std::wstring(L"E:"), std::wstring()}) {
-    EXPECT_EQ(sim.QueryDosDevice(&unknown, buffer.data(), 64, ApiForm::Wide), 0u);
-    EXPECT_EQ(sim.GetLastError(), win_error::kFileNotFound);
-  }
 }
 
 // learn.microsoft.com DefineDosDeviceW: DDD_REMOVE_DEFINITION removes the first
@@ -499,20 +471,6 @@ TEST_F(SimulatorOnly, DeviceRequestsCheckSizesAndNeverWritePastTheBuffer) {
   EXPECT_EQ(sim.bad_closes(), 1);
 }
 
-TEST_F(SimulatorMechanics, RawExtentsReplyIsCutToTheOutputSize) {
-  AddTwoVolumes();
-  sim.Device(L"\\Device\\HarddiskVolume2").raw_extents_reply = std::vector<uint8_t>(40, 0x5A);
-  const Handle h = sim.CreateFile(L"\\\\.\\C:", 0, 3, file_access::kOpenExisting, 0, ApiForm::Wide);
-  std::vector<uint8_t> out(30, 0);
-  uint32_t returned = 0;
-  EXPECT_TRUE(sim.DeviceIoControl(h, ioctl::kVolumeGetVolumeDiskExtents, nullptr, 0, out.data(), 20,
-                                  &returned));
-  EXPECT_EQ(returned, 20u);
-  EXPECT_EQ(out[19], 0x5A);
-  EXPECT_EQ(out[20], 0);
-  sim.CloseHandle(h);
-}
-
 TEST_F(SimulatorMechanics, VolumeNameForMountPointThroughTheLoadedModule) {
   AddTwoVolumes();
   sim.DefineDosName(L"K:", L"\\Device\\HarddiskVolume3");
@@ -645,45 +603,6 @@ TEST_F(SimulatorMechanics, AnsiFormsSeeTheCodePage) {
       << "the ANSI form asks for Dr?ve";
   ASSERT_EQ(sim.QueryDosDevice(nullptr, buffer, 32, ApiForm::Ansi), 7u);
   EXPECT_EQ(std::wstring(buffer), L"Dr?ve");
-}
-
-TEST_F(SimulatorMechanics, MessagesClipboardAndOddsAndEnds) {
-  EXPECT_EQ(sim.FormatMessage(5), L"Access is denied.\r\n");
-  EXPECT_EQ(sim.FormatMessage(1005).substr(0, 54),
-            L"The volume does not contain a recognized file system.\r");
-  EXPECT_EQ(sim.FormatMessage(99999), L"");
-
-  sim.MessageBox(L"mount failed", L"lindquay", mb::kOk, ApiForm::Ansi);
-  sim.ShowMessage(L"failed");
-  ASSERT_EQ(sim.messages().size(), 2u);
-  EXPECT_EQ(sim.messages()[0].caption, L"lindquay");
-  EXPECT_FALSE(sim.messages()[0].plain_dialog);
-  EXPECT_TRUE(sim.messages()[1].plain_dialog);
-
-  sim.SetClipboardBusy(true);
-  EXPECT_FALSE(sim.SetClipboardText(L"x", ApiForm::Wide));
-  EXPECT_FALSE(sim.clipboard().has_value());
-  sim.SetClipboardBusy(false);
-  EXPECT_TRUE(sim.SetClipboardText(L"\\\\?\\Volume{x}\\", ApiForm::Ansi));
-  ASSERT_TRUE(sim.clipboard().has_value());
-  EXPECT_EQ(sim.clipboard()->form, ApiForm::Ansi);
-
-  sim.Sleep(500);
-  sim.Sleep(250);
-  EXPECT_EQ(sim.slept_milliseconds(), 750u);
-  EXPECT_EQ(sim.CountCalls(Call::Sleep), 2);
-}
-
-TEST_F(SimulatorMechanics, LargeNamespacesStayQuickAndOrdered) {
-  sim.SetRecordCalls(false);
-  sim.AddManyDosNames(L"N", 100000, L"\\Device\\Null");
-  EXPECT_EQ(sim.DosNames().size(), 100000u);
-  const std::wstring last = L"n99999";
-  wchar_t buffer[32];
-  EXPECT_EQ(sim.QueryDosDevice(&last, buffer, 32, ApiForm::Wide), 14u);
-  EXPECT_TRUE(sim.DefineDosDevice(ddd::kRemoveDefinition, L"N0", nullptr, ApiForm::Wide));
-  EXPECT_EQ(sim.DosNames().front(), L"N1");
-  EXPECT_TRUE(sim.calls().empty());
 }
 
 }  // namespace

@@ -15,11 +15,6 @@
 namespace vol::test {
 
 inline constexpr DWORD kUntouchedError = 0xdeadbeef;
-inline constexpr wchar_t kGuard = 0xABCD;  // fills buffers beyond the length passed
-
-inline std::string FormName(const ::testing::TestParamInfo<ApiForm>& info) {
-  return info.param == ApiForm::Ansi ? "Ansi" : "Wide";
-}
 
 // \\?\Volume{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}\ with hexadecimal digits.
 inline bool IsVolumeGuidPath(std::wstring_view name) {
