@@ -373,6 +373,26 @@ const std::vector<Fact> kFacts = {
        p.SetLastError(kUntouched);
        return Failure(p, p.DefineDosDevice(ddd::kRemoveDefinition, s.free_letter, nullptr, kForm));
      }},
+    {"MalformedNamesAreNeverDefined",
+     "Wine's answer; its object manager follows ntdll/tests/om.c (no object name, a path "
+     "under \\?? that does not exist)",
+     {0, win_error::kInvalidName, L"X:\\ 3, a\\b 3"},
+     [](Platform& p, const Scene& s) -> Answer {
+       std::wstring text;
+       for (const wchar_t* name : {L"X:\\", L"a\\b"}) {
+         p.SetLastError(kUntouched);
+         if (p.DefineDosDevice(ddd::kRawTargetPath, name, &s.system_device, kForm)) {
+           p.DefineDosDevice(ddd::kRemoveDefinition, name, nullptr, kForm);
+           return {1, kAnyError, std::wstring(name) + L" defined"};
+         }
+         text += (text.empty() ? L"" : L", ") + std::wstring(name) + L" " +
+                 std::to_wstring(p.GetLastError());
+       }
+       p.SetLastError(kUntouched);
+       const bool ok = p.DefineDosDevice(ddd::kRawTargetPath, L"", &s.system_device, kForm);
+       if (ok) p.DefineDosDevice(ddd::kRemoveDefinition, L"", nullptr, kForm);
+       return {ok, p.GetLastError(), text};
+     }},
     {"SecondDefinitionStacksOnTheFirst",
      "learn.microsoft.com \"Defining an MS-DOS Device Name\": the newest definition hides the "
      "older ones",

@@ -835,9 +835,10 @@ bool SimMachine::DefineDosDevice(uint32_t flags, const std::wstring& device_name
   if (ScriptedFailure(record)) return false;
   const std::wstring& name = record.argument;
   const std::wstring& target = record.argument2;
-  if (name.empty() || name.find(L'\\') != std::wstring::npos) {
-    return Failed(record, win_error::kInvalidParameter);
-  }
+  // The name is one object name under \??\: none at all is no name, and a backslash
+  // asks for a directory that does not exist there.
+  if (name.empty()) return Failed(record, win_error::kInvalidName);
+  if (name.find(L'\\') != std::wstring::npos) return Failed(record, win_error::kPathNotFound);
   const bool raw = (flags & ddd::kRawTargetPath) != 0;
   if (!(flags & ddd::kRemoveDefinition)) {
     if (target.empty()) return Failed(record, win_error::kInvalidParameter);
