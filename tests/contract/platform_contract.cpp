@@ -21,66 +21,9 @@ constexpr ApiForm kForm = edition::kApi;
 
 using Strings = std::vector<std::wstring>;
 
-Strings SplitMultiString(const wchar_t* text, std::size_t count) {
-  Strings strings;
-  for (std::size_t at = 0; at < count && text[at] != L'\0';) {
-    strings.emplace_back(text + at);
-    at += strings.back().size() + 1;
-  }
-  return strings;
-}
-
-bool IsVolumeGuidPath(std::wstring_view name) {
-  constexpr std::wstring_view kPrefix = L"\\\\?\\Volume{";
-  constexpr std::wstring_view kShape = L"xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx";
-  if (name.size() != kPrefix.size() + kShape.size() + 2 || !name.starts_with(kPrefix) ||
-      !name.ends_with(L"}\\")) {
-    return false;
-  }
-  for (std::size_t i = 0; i < kShape.size(); ++i) {
-    const wchar_t c = name[kPrefix.size() + i];
-    if (kShape[i] == L'-' ? c != L'-' : !std::iswxdigit(c)) return false;
-  }
-  return true;
-}
-
 bool Untouched(const std::vector<wchar_t>& buffer, std::size_t from) {
   return std::all_of(buffer.begin() + static_cast<std::ptrdiff_t>(from), buffer.end(),
                      [](wchar_t c) { return c == kGuard; });
-}
-
-Strings Volumes(Platform& platform) {
-  Strings volumes;
-  std::wstring name;
-  const Handle find = platform.FindFirstVolume(name);
-  if (find == kInvalidHandle) return volumes;
-  do {
-    volumes.push_back(name);
-  } while (platform.FindNextVolume(find, name) && volumes.size() < 1000);
-  platform.FindVolumeClose(find);
-  return volumes;
-}
-
-Strings MountPaths(Platform& platform, const std::wstring& volume) {
-  std::vector<wchar_t> buffer(4096);
-  uint32_t length = 0;
-  if (!platform.GetVolumePathNamesForVolumeName(volume, buffer.data(),
-                                                static_cast<uint32_t>(buffer.size()), &length)) {
-    return {};
-  }
-  return SplitMultiString(buffer.data(), std::min<std::size_t>(length, buffer.size()));
-}
-
-Strings Targets(Platform& platform, const std::wstring& name, ApiForm form = kForm) {
-  std::vector<wchar_t> buffer(1024);
-  const uint32_t count =
-      platform.QueryDosDevice(&name, buffer.data(), static_cast<uint32_t>(buffer.size()), form);
-  return SplitMultiString(buffer.data(), count);
-}
-
-// Volume{GUID}: the name a volume GUID path has in the DOS-device namespace.
-std::wstring NamespaceName(const std::wstring& volume) {
-  return volume.size() > 5 ? volume.substr(4, volume.size() - 5) : L"";
 }
 
 // A drive letter defined for the length of one fact, and every definition of it gone
@@ -291,11 +234,11 @@ const std::vector<Fact> kFacts = {
      "target",
      {1, kAnyError, L"same device"},
      [](Platform& p, const Scene& s) -> Answer {
-       const Strings c = Targets(p, L"C:");
+       const Strings c = Targets(p, L"C:", kForm);
        if (c.empty()) return Failure(p, 0);
        bool every_volume = true;
        for (const std::wstring& volume : Volumes(p)) {
-         const Strings targets = Targets(p, NamespaceName(volume));
+         const Strings targets = Targets(p, NamespaceName(volume), kForm);
          every_volume &= !targets.empty() && targets.front().starts_with(L"\\Device\\");
        }
        return {1, kAnyError,
@@ -357,7 +300,7 @@ const std::vector<Fact> kFacts = {
      [](Platform& p, const Scene& s) -> Answer {
        ScratchLetter letter(p, s.free_letter);
        if (!letter.Define(s.system_device)) return Failure(p, -1);
-       const Strings targets = Targets(p, letter.name());
+       const Strings targets = Targets(p, letter.name(), kForm);
        const bool removed = p.DefineDosDevice(ddd::kRemoveDefinition | ddd::kRawTargetPath,
                                               letter.name(), &s.system_device, kForm);
        std::vector<wchar_t> buffer(260);
@@ -403,7 +346,7 @@ const std::vector<Fact> kFacts = {
        const std::wstring second = L"\\Device\\Null";
        p.SetLastError(kUntouched);
        if (!letter.Define(second)) return Failure(p, 0);
-       const Strings targets = Targets(p, letter.name());
+       const Strings targets = Targets(p, letter.name(), kForm);
        return {1, kAnyError,
                targets == Strings{second, s.system_device} ? L"newest first" : L"other order"};
      }},
@@ -597,6 +540,63 @@ const std::vector<WineDeviation> kWineDeviations = {
 };
 
 }  // namespace
+
+Strings SplitMultiString(const wchar_t* text, std::size_t count) {
+  Strings strings;
+  for (std::size_t at = 0; at < count && text[at] != L'\0';) {
+    strings.emplace_back(text + at);
+    at += strings.back().size() + 1;
+  }
+  return strings;
+}
+
+bool IsVolumeGuidPath(std::wstring_view name) {
+  constexpr std::wstring_view kPrefix = L"\\\\?\\Volume{";
+  constexpr std::wstring_view kShape = L"xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx";
+  if (name.size() != kPrefix.size() + kShape.size() + 2 || !name.starts_with(kPrefix) ||
+      !name.ends_with(L"}\\")) {
+    return false;
+  }
+  for (std::size_t i = 0; i < kShape.size(); ++i) {
+    const wchar_t c = name[kPrefix.size() + i];
+    if (kShape[i] == L'-' ? c != L'-' : !std::iswxdigit(c)) return false;
+  }
+  return true;
+}
+
+Strings Volumes(Platform& platform) {
+  Strings volumes;
+  std::wstring name;
+  const Handle find = platform.FindFirstVolume(name);
+  if (find == kInvalidHandle) return volumes;
+  do {
+    volumes.push_back(name);
+  } while (platform.FindNextVolume(find, name) && volumes.size() < 1000);
+  platform.FindVolumeClose(find);
+  return volumes;
+}
+
+Strings MountPaths(Platform& platform, const std::wstring& volume) {
+  std::vector<wchar_t> buffer(4096);
+  uint32_t length = 0;
+  if (!platform.GetVolumePathNamesForVolumeName(volume, buffer.data(),
+                                                static_cast<uint32_t>(buffer.size()), &length)) {
+    return {};
+  }
+  return SplitMultiString(buffer.data(), std::min<std::size_t>(length, buffer.size()));
+}
+
+Strings Targets(Platform& platform, const std::wstring& name, ApiForm form) {
+  std::vector<wchar_t> buffer(1024);
+  const uint32_t count =
+      platform.QueryDosDevice(&name, buffer.data(), static_cast<uint32_t>(buffer.size()), form);
+  return SplitMultiString(buffer.data(), count);
+}
+
+// Volume{GUID}: the name a volume GUID path has in the DOS-device namespace.
+std::wstring NamespaceName(const std::wstring& volume) {
+  return volume.size() > 5 ? volume.substr(4, volume.size() - 5) : L"";
+}
 
 const std::vector<Fact>& Facts() { return kFacts; }
 const std::vector<WineDeviation>& WineDeviations() { return kWineDeviations; }

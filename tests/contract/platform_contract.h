@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -63,6 +64,16 @@ struct WineDeviation {
   const char* what;  // what Wine does differently
 };
 const std::vector<WineDeviation>& WineDeviations();
+
+// The platform asked plainly, for facts and for tests that compare with the system.
+// A multi-string of count characters, split; a volume GUID path's shape; every volume
+// enumerated; a volume's mount paths; a DOS name's targets; Volume{GUID} of a volume.
+std::vector<std::wstring> SplitMultiString(const wchar_t* text, std::size_t count);
+bool IsVolumeGuidPath(std::wstring_view name);
+std::vector<std::wstring> Volumes(Platform& platform);
+std::vector<std::wstring> MountPaths(Platform& platform, const std::wstring& volume);
+std::vector<std::wstring> Targets(Platform& platform, const std::wstring& name, ApiForm form);
+std::wstring NamespaceName(const std::wstring& volume);
 
 // Finds the system volume and a free letter; empty fields where the machine has none.
 Scene Arrange(Platform& platform);
