@@ -174,23 +174,6 @@ TEST_F(WineCommands, AddingATakenLetterReportsItInTheStatusBar) {
   EXPECT_TRUE(platform_.message_boxes.empty());
 }
 
-// The system refuses an empty name (ERROR_INVALID_NAME) in both calls.
-TEST_F(WineCommands, AddingAnEmptyNameReportsItInTheStatusBar) {
-  if constexpr (!edition::kFull) GTEST_SKIP() << "the reduced edition adds no letters";
-  ShowAndSelectC();
-  const int refreshes = view_.set_rows_calls;
-  const std::vector<ListRow> before = view_.rows;
-
-  view_.input_answers.push_back(L"");
-  form_.RunHandlerOf(Command::AddDosDevice1);
-  EXPECT_EQ(view_.status_text, L"Cannot DefineDosDevice.");
-  EXPECT_EQ(view_.set_rows_calls, refreshes + 1);
-  EXPECT_EQ(WithoutSizes(view_.rows), WithoutSizes(before));
-  EXPECT_EQ(DefinedLetters(platform_), letters_before_);
-  EXPECT_TRUE(platform_.shown_messages.empty());
-  EXPECT_TRUE(platform_.message_boxes.empty());
-}
-
 TEST_F(WineCommands, MountAtAPathThatCannotExistFailsAndChangesNothing) {
   const std::wstring paths[] = {letter_.root(), L"C:\\volumes-no-such-folder\\"};
   for (const std::wstring& path : paths) {

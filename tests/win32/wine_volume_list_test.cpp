@@ -97,13 +97,9 @@ TEST_F(WineVolumeList, OneRowPerVolumeOfTheSystemInItsOrder) {
     EXPECT_EQ(row.caption, volume.name);
     ASSERT_EQ(row.sub_items.size(), kSubItems);
 
-    // The first mount path, a drive root on Wine.
-    const std::wstring& path = row.sub(edition::kSubPathName);
-    ASSERT_FALSE(volume.paths.empty());
-    EXPECT_EQ(path, volume.paths.front());
-    ASSERT_EQ(path.size(), 3u) << platform_.ToAnsi(path);
-    EXPECT_TRUE(std::iswupper(path[0]));
-    EXPECT_EQ(path.substr(1), L":\\");
+    // The first mount path (Windows also has volumes without one, and folder mounts).
+    EXPECT_EQ(row.sub(edition::kSubPathName),
+              volume.paths.empty() ? std::wstring() : volume.paths.front());
 
     const std::wstring& device = row.sub(edition::kSubDosDevice);
     EXPECT_EQ(device.rfind(L"\\Device\\", 0), 0u) << platform_.ToAnsi(device);
@@ -113,29 +109,26 @@ TEST_F(WineVolumeList, OneRowPerVolumeOfTheSystemInItsOrder) {
     ExpectDiskNumbers(row, volume.name.substr(0, volume.name.size() - 1));
 
     if constexpr (edition::kVolumeSizeAndSerial) {
-      const std::wstring& size = row.sub(edition::kSubVolumeSize);
-      ASSERT_TRUE(IsDecimalText(size)) << platform_.ToAnsi(size);
-      EXPECT_NE(size, L"0");
-      DWORD sectors = 0, bytes = 0, free = 0, total = 0;
-      ASSERT_TRUE(::GetDiskFreeSpaceW(volume.name.c_str(), &sectors, &bytes, &free, &total));
+      // What the system says of the volume's file system, or 0 and no serial where it
+      // has none it can read (on Windows, a recovery partition, say).
+      DWORD sectors = 0, bytes = 0, free = 0, total = 0, serial = 0;
       // One cluster more than the volume holds: the program's own way of counting.
-      EXPECT_EQ(size, std::to_wstring(int64_t{sectors * bytes} * (int64_t{total} + 1)));
-
-      const std::wstring& serial = row.sub(edition::kSubSerial);
-      EXPECT_TRUE(IsSerialText(serial)) << platform_.ToAnsi(serial);
-      DWORD direct = 0;
-      ASSERT_TRUE(::GetVolumeInformationW(volume.name.c_str(), nullptr, 0, &direct, nullptr,
-                                          nullptr, nullptr, 0));
-      EXPECT_EQ(serial, SerialText(direct));
+      EXPECT_EQ(row.sub(edition::kSubVolumeSize),
+                ::GetDiskFreeSpaceW(volume.name.c_str(), &sectors, &bytes, &free, &total)
+                    ? std::to_wstring(int64_t{sectors * bytes} * (int64_t{total} + 1))
+                    : L"0");
+      EXPECT_EQ(row.sub(edition::kSubSerial),
+                ::GetVolumeInformationW(volume.name.c_str(), nullptr, 0, &serial, nullptr, nullptr,
+                                        nullptr, 0)
+                    ? SerialText(serial)
+                    : L"");
     }
   }
 
-  // Every drive root at most once, and C:'s volume among them.
-  std::vector<std::wstring> paths;
-  for (const ListRow& row : view_.rows) paths.push_back(row.sub(edition::kSubPathName));
-  std::sort(paths.begin(), paths.end());
-  EXPECT_EQ(std::adjacent_find(paths.begin(), paths.end()), paths.end());
-  EXPECT_TRUE(std::binary_search(paths.begin(), paths.end(), std::wstring(L"C:\\")));
+  // C:'s volume among them.
+  EXPECT_TRUE(std::any_of(view_.rows.begin(), view_.rows.end(), [](const ListRow& row) {
+    return row.sub(edition::kSubPathName) == L"C:\\";
+  }));
 }
 
 TEST_F(WineVolumeList, RefreshingAgainGivesTheSameRows) {
