@@ -53,8 +53,14 @@ bool IsClustersAndMegabytes(std::wstring_view text) {
          IsDecimalText(text.substr(open + 2, text.size() - 4 - open - 2));
 }
 
-// The free-space block at the end of a report on a readable root path.
+// The free-space block at the end of a report, or the system's reason for none (on
+// Windows, a volume without a file system it can read).
 void ExpectFreeSpaceBlock(const std::vector<std::wstring>& lines, const std::wstring& root) {
+  DWORD sectors = 0, bytes = 0, free = 0, total = 0;
+  if (!::GetDiskFreeSpaceW(root.c_str(), &sectors, &bytes, &free, &total)) {
+    EXPECT_EQ(lines.back().rfind(L"GetDiskFreeSpace failed:", 0), 0u);
+    return;
+  }
   const std::ptrdiff_t block = IndexOf(lines, L"->GetDiskFreeSpace");
   ASSERT_GE(block, 0);
   ASSERT_EQ(static_cast<std::size_t>(block) + 6, lines.size()) << "the block closes the report";
@@ -73,8 +79,6 @@ void ExpectFreeSpaceBlock(const std::vector<std::wstring>& lines, const std::wst
   EXPECT_TRUE(IsClustersAndMegabytes(free_used.substr(used + 18)));
 
   // The counts that do not move while the host writes files.
-  DWORD sectors = 0, bytes = 0, free = 0, total = 0;
-  ASSERT_TRUE(::GetDiskFreeSpaceW(root.c_str(), &sectors, &bytes, &free, &total));
   EXPECT_EQ(spc, std::to_wstring(sectors));
   EXPECT_EQ(bps, std::to_wstring(bytes));
   EXPECT_EQ(cluster, std::to_wstring(sectors * bytes));
@@ -133,7 +137,7 @@ TEST_F(WineReport, OnEveryVolumeDevicePath) {
     std::vector<std::wstring> lines{L"left from before"};
     GetVolumeReport(platform_, device_path, lines);
     SCOPED_TRACE(Report(platform_, lines));
-    ASSERT_GE(lines.size(), 8u);
+    ASSERT_GE(lines.size(), 5u);
     EXPECT_EQ(IndexOf(lines, L"left from before"), -1);
 
     // The disk's number, as the system gives it for the volume.
@@ -163,8 +167,6 @@ TEST_F(WineReport, OnEveryVolumeDevicePath) {
     EXPECT_EQ(ValueAfter(lines, L"->VolumeGUID: "), VolumeNameOf(volume.name));
 
     if constexpr (edition::kFull) {
-      const std::wstring shown = ValueAfter(lines, L"->Serial:");
-      EXPECT_TRUE(IsSerialText(shown)) << platform_.ToAnsi(shown);
       ExpectSerialLine(lines, volume.name);
     } else {
       for (const std::wstring& line : lines) EXPECT_EQ(line.find(L"Serial"), std::wstring::npos);

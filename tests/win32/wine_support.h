@@ -40,7 +40,6 @@ inline std::wstring ProgramPath() {
   return folder + L"volumes.exe";
 }
 
-
 // The real platform, except that a message box is written down instead of shown (a
 // shown one would wait for a user). It counts the handles, searches and modules that
 // were opened and not yet closed.
@@ -91,9 +90,8 @@ class RecordingPlatform final : private RealPlatform, public ForwardingPlatform 
   Handle CreateFile(const std::wstring& path, uint32_t access, uint32_t share_mode,
                     uint32_t creation_disposition, uint32_t flags_and_attributes,
                     ApiForm form) override {
-    const Handle handle = ForwardingPlatform::CreateFile(path, access, share_mode,
-                                                         creation_disposition,
-                                                         flags_and_attributes, form);
+    const Handle handle = ForwardingPlatform::CreateFile(
+        path, access, share_mode, creation_disposition, flags_and_attributes, form);
     if (handle != kInvalidHandle) ++open_handles_;
     return handle;
   }
@@ -129,15 +127,6 @@ inline bool IsDecimalText(std::wstring_view text) {
   return !text.empty() && text.size() <= 20 &&
          std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; }) &&
          (text.size() == 1 || text[0] != L'0');
-}
-
-// Upper-case hexadecimal, at least four digits, zeros only as padding up to four.
-inline bool IsSerialText(std::wstring_view text) {
-  if (text.size() < 4 || text.size() > 8) return false;
-  if (text.size() > 4 && text[0] == L'0') return false;
-  return std::all_of(text.begin(), text.end(), [](wchar_t c) {
-    return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F');
-  });
 }
 
 // The serial number as the program writes it, made here by the C library.
