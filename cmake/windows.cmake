@@ -63,7 +63,9 @@ endif()
 file(GLOB WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
 if(VOLUMES_TESTS AND WIN32_TEST_SOURCES)
   add_executable(win32_tests ${WIN32_TEST_SOURCES})
-  target_link_libraries(win32_tests PRIVATE volumes_ui volumes_sim gtest_main)
+  # The tests read the program's version resource through version.dll; the program
+  # does not import it.
+  target_link_libraries(win32_tests PRIVATE volumes_ui volumes_sim gtest_main version)
   target_compile_options(win32_tests PRIVATE ${VOLUMES_WARNINGS})
   volumes_gtest(win32 win32_tests)
 endif()

@@ -88,8 +88,8 @@ class VersionLibrary {
     if (!info_(path.c_str(), 0, size, data.data())) return {};
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
-    if (!query_(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) ||
-        info == nullptr || length < sizeof(VS_FIXEDFILEINFO)) {
+    if (!query_(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || info == nullptr ||
+        length < sizeof(VS_FIXEDFILEINFO)) {
       return {};
     }
     return std::to_wstring(HIWORD(info->dwFileVersionMS)) + L"." +

@@ -33,7 +33,7 @@ namespace {
 enum class Outcome { kGoOn, kEndProgram };
 
 struct Request {
-  std::wstring message;                     // a C++ error's; a structured one is worded
+  std::wstring message;                      // a C++ error's; a structured one is worded
   const EXCEPTION_RECORD* record = nullptr;  // by the reporter from its record
   crash_detail::FaultingThread thread;
   Outcome outcome = Outcome::kGoOn;

@@ -55,8 +55,9 @@ std::atomic<HWND> open_box{nullptr};
 void ShowFurtherErrors(HWND dialog) {
   const int count = further_errors;
   if (count == 0) return;
-  const std::wstring note = count == 1 ? std::wstring(L"1 further error occurred meanwhile.")
-                                       : std::to_wstring(count) + L" further errors occurred meanwhile.";
+  const std::wstring note = count == 1
+                                ? std::wstring(L"1 further error occurred meanwhile.")
+                                : std::to_wstring(count) + L" further errors occurred meanwhile.";
   SetDlgItemTextW(dialog, kNoteId, note.c_str());
 }
 
