@@ -67,15 +67,21 @@ bool Stage(std::wstring& problems, const wchar_t* what, Fn&& fn) {
   return false;
 }
 
+// Looks up a function of a library loaded at run time; null when it has none.
+template <typename F>
+void Resolve(const UniqueLibrary& library, F& function, const char* name) {
+  function = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(library.get(), name)));
+}
+
 // version.dll's functions, looked up at run time: imported, the DLL would be searched
 // for beside the executable first.
 class VersionLibrary {
  public:
   VersionLibrary() : library_(LoadSystemLibrary(L"version.dll")) {
     if (!library_) return;
-    Resolve(size_, "GetFileVersionInfoSizeW");
-    Resolve(info_, "GetFileVersionInfoW");
-    Resolve(query_, "VerQueryValueW");
+    Resolve(library_, size_, "GetFileVersionInfoSizeW");
+    Resolve(library_, info_, "GetFileVersionInfoW");
+    Resolve(library_, query_, "VerQueryValueW");
   }
 
   // The file version "a.b.c.d" of the file at path; empty when it has none.
@@ -99,11 +105,6 @@ class VersionLibrary {
   }
 
  private:
-  template <typename F>
-  void Resolve(F& function, const char* name) {
-    function = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(library_.get(), name)));
-  }
-
   UniqueLibrary library_;
   decltype(&GetFileVersionInfoSizeW) size_ = nullptr;
   decltype(&GetFileVersionInfoW) info_ = nullptr;
@@ -145,14 +146,14 @@ class DbgHelp {
   explicit DbgHelp(const std::vector<ModuleInfo>& modules)
       : library_(LoadSystemLibrary(L"dbghelp.dll")) {
     if (!library_) return;
-    Resolve(initialize_, "SymInitializeW");
-    Resolve(cleanup_, "SymCleanup");
-    Resolve(set_options_, "SymSetOptions");
-    Resolve(stack_walk_, "StackWalk64");
-    Resolve(function_table_, "SymFunctionTableAccess64");
-    Resolve(module_base_, "SymGetModuleBase64");
-    Resolve(from_address_, "SymFromAddr");
-    Resolve(load_module_, "SymLoadModuleExW");
+    Resolve(library_, initialize_, "SymInitializeW");
+    Resolve(library_, cleanup_, "SymCleanup");
+    Resolve(library_, set_options_, "SymSetOptions");
+    Resolve(library_, stack_walk_, "StackWalk64");
+    Resolve(library_, function_table_, "SymFunctionTableAccess64");
+    Resolve(library_, module_base_, "SymGetModuleBase64");
+    Resolve(library_, from_address_, "SymFromAddr");
+    Resolve(library_, load_module_, "SymLoadModuleExW");
     if (!initialize_ || !cleanup_ || !set_options_ || !stack_walk_ || !function_table_ ||
         !module_base_ || !load_module_) {
       return;
@@ -215,11 +216,6 @@ class DbgHelp {
   }
 
  private:
-  template <typename F>
-  void Resolve(F& function, const char* name) {
-    function = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(library_.get(), name)));
-  }
-
   UniqueLibrary library_;
   decltype(&SymInitializeW) initialize_ = nullptr;
   decltype(&SymCleanup) cleanup_ = nullptr;
