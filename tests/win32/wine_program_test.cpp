@@ -577,6 +577,8 @@ TEST_F(WineProgram, ErrorOnAThreadItDidNotStartIsReportedAndOnlyThatThreadEnds) 
         report[0].find(L"thread " + std::to_wstring(first_id) + L" (the error happened here):"),
         std::wstring::npos)
         << platform_.ToAnsi(report[0]);
+    // The other threads' stacks too: the window thread is the process's first.
+    EXPECT_NE(report[0].find(L" (main thread):\r\n  "), std::wstring::npos);
     EXPECT_NE(report[0].find(L"\r\nmodules:\r\n"), std::wstring::npos);
     ASSERT_TRUE(Press(shown, L"close"));
     ASSERT_TRUE(WaitUntilGone(shown));
