@@ -436,20 +436,20 @@ struct DialogSearch {
   std::vector<HWND> found;
 };
 
+BOOL CALLBACK CollectDialog(HWND window, LPARAM context) {
+  auto& search = *reinterpret_cast<DialogSearch*>(context);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  if (owner == search.process && ::IsWindowVisible(window) && ClassOf(window) == L"#32770") {
+    search.found.push_back(window);
+  }
+  return TRUE;
+}
+
 // The visible dialogs (message boxes among them) of a process.
 std::vector<HWND> DialogsOf(DWORD process) {
   DialogSearch search{process, {}};
-  ::EnumWindows(
-      [](HWND window, LPARAM context) -> BOOL {
-        auto& search = *reinterpret_cast<DialogSearch*>(context);
-        DWORD owner = 0;
-        ::GetWindowThreadProcessId(window, &owner);
-        if (owner == search.process && ::IsWindowVisible(window) && ClassOf(window) == L"#32770") {
-          search.found.push_back(window);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  ::EnumWindows(&CollectDialog, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
