@@ -119,7 +119,7 @@ NOT_EMULATED=(
   "cases that skip themselves or use SCOPED_TRACE (VolumePathNames, WineReport, WineVolumeList.OneRow..., WineCommands.AddIsNo..., CommandsTest.ReducedBuild...): GoogleTest's per-thread watcher thread crashes the emulated process"
   "WineCommands.MountAtAPath... and WineDosDeviceView.ViewOff...: their processes hung under the emulator in trials"
   "the program test (WineProgram): another process's memory is readable only from a native 64-bit reader (program32)"
-  "in program32, the cases that make the 32-bit program fault (an error on a thread it did not start, the start-up fault, the bug report and mail of the planted-DLL test): they skip themselves, for the reason above"
+  "in program32, the cases that make the 32-bit program fault (an error on a thread it did not start, the start-up fault, the bug report and mail of the planted-DLL test): they skip themselves, since qemu hands Wine faults without their trap number"
 )
 
 # run_emulated BUILD SUITE EXE: the cases of one GoogleTest executable of build/BUILD
