@@ -26,29 +26,6 @@ bool Untouched(const std::vector<wchar_t>& buffer, std::size_t from) {
                      [](wchar_t c) { return c == kGuard; });
 }
 
-// A drive letter defined for the length of one fact, and every definition of it gone
-// afterwards, whatever the fact left.
-class ScratchLetter {
- public:
-  ScratchLetter(Platform& platform, std::wstring letter)
-      : platform_(platform), letter_(std::move(letter)) {}
-  ScratchLetter(const ScratchLetter&) = delete;
-  ScratchLetter& operator=(const ScratchLetter&) = delete;
-  ~ScratchLetter() {
-    for (int i = 0; i < 4 && !Targets(platform_, letter_, ApiForm::Wide).empty(); ++i) {
-      platform_.DefineDosDevice(ddd::kRemoveDefinition, letter_, nullptr, ApiForm::Wide);
-    }
-  }
-  bool Define(const std::wstring& target) {
-    return platform_.DefineDosDevice(ddd::kRawTargetPath, letter_, &target, kForm);
-  }
-  const std::wstring& name() const { return letter_; }
-
- private:
-  Platform& platform_;
-  std::wstring letter_;
-};
-
 Answer Failure(Platform& platform, int64_t result) { return {result, platform.GetLastError(), {}}; }
 
 // The device of the system volume, opened as the program opens volumes for queries.
@@ -298,8 +275,8 @@ const std::vector<Fact> kFacts = {
      "learn.microsoft.com DefineDosDeviceW: DDD_RAW_TARGET_PATH, DDD_REMOVE_DEFINITION",
      {1, win_error::kFileNotFound, L"read back"},
      [](Platform& p, const Scene& s) -> Answer {
-       ScratchLetter letter(p, s.free_letter);
-       if (!letter.Define(s.system_device)) return Failure(p, -1);
+       ScratchLetter letter(p);
+       if (!letter.DefineRaw(s.system_device, kForm)) return Failure(p, -1);
        const Strings targets = Targets(p, letter.name(), kForm);
        const bool removed = p.DefineDosDevice(ddd::kRemoveDefinition | ddd::kRawTargetPath,
                                               letter.name(), &s.system_device, kForm);
@@ -341,11 +318,11 @@ const std::vector<Fact> kFacts = {
      "older ones",
      {1, kAnyError, L"newest first"},
      [](Platform& p, const Scene& s) -> Answer {
-       ScratchLetter letter(p, s.free_letter);
-       if (!letter.Define(s.system_device)) return Failure(p, -1);
+       ScratchLetter letter(p);
+       if (!letter.DefineRaw(s.system_device, kForm)) return Failure(p, -1);
        const std::wstring second = L"\\Device\\Null";
        p.SetLastError(kUntouched);
-       if (!letter.Define(second)) return Failure(p, 0);
+       if (!letter.DefineRaw(second, kForm)) return Failure(p, 0);
        const Strings targets = Targets(p, letter.name(), kForm);
        return {1, kAnyError,
                targets == Strings{second, s.system_device} ? L"newest first" : L"other order"};
@@ -370,8 +347,8 @@ const std::vector<Fact> kFacts = {
      "learn.microsoft.com GetDriveTypeW: the type of the drive the root leads to",
      {drive_type::kFixed},
      [](Platform& p, const Scene& s) -> Answer {
-       ScratchLetter letter(p, s.free_letter);
-       if (!letter.Define(s.system_device)) return Failure(p, -1);
+       ScratchLetter letter(p);
+       if (!letter.DefineRaw(s.system_device, kForm)) return Failure(p, -1);
        return {p.GetDriveType(letter.name() + L"\\", kForm)};
      }},
     {"DriveTypeOfAVolumeGuidPathIsItsVolumes",
@@ -601,6 +578,34 @@ std::wstring NamespaceName(const std::wstring& volume) {
 const std::vector<Fact>& Facts() { return kFacts; }
 const std::vector<WineDeviation>& WineDeviations() { return kWineDeviations; }
 
+std::wstring FreeLetter(Platform& platform) {
+  for (wchar_t letter = L'Y'; letter >= L'D'; --letter) {
+    const std::wstring name{letter, L':'};
+    if (Targets(platform, name, ApiForm::Wide).empty()) return name;
+  }
+  return {};
+}
+
+ScratchLetter::ScratchLetter(Platform& platform)
+    : platform_(platform), name_(FreeLetter(platform)) {}
+
+ScratchLetter::~ScratchLetter() {
+  if (name_.empty()) return;
+  for (int i = 0; i < 4 && Defined(); ++i) {
+    platform_.DefineDosDevice(ddd::kRemoveDefinition, name_, nullptr, ApiForm::Wide);
+  }
+  EXPECT_FALSE(Defined()) << "scratch letter " << platform_.ToAnsi(name_) << " left behind";
+}
+
+std::wstring ScratchLetter::Target() {
+  const Strings targets = Targets(platform_, name_, ApiForm::Wide);
+  return targets.empty() ? L"" : targets.front();
+}
+
+bool ScratchLetter::DefineRaw(const std::wstring& nt_device, ApiForm form) {
+  return platform_.DefineDosDevice(ddd::kRawTargetPath, name_, &nt_device, form);
+}
+
 Scene Arrange(Platform& platform) {
   Scene scene;
   for (const std::wstring& volume : Volumes(platform)) {
@@ -611,10 +616,7 @@ Scene Arrange(Platform& platform) {
       if (!targets.empty()) scene.system_device = targets.front();
     }
   }
-  for (wchar_t letter = L'Y'; letter >= L'D' && scene.free_letter.empty(); --letter) {
-    const std::wstring name{letter, L':'};
-    if (Targets(platform, name, ApiForm::Wide).empty()) scene.free_letter = name;
-  }
+  scene.free_letter = FreeLetter(platform);
   return scene;
 }
 

@@ -75,6 +75,31 @@ std::vector<std::wstring> MountPaths(Platform& platform, const std::wstring& vol
 std::vector<std::wstring> Targets(Platform& platform, const std::wstring& name, ApiForm form);
 std::wstring NamespaceName(const std::wstring& volume);
 
+// The first letter from Y: down to D: that the namespace does not name, or empty.
+std::wstring FreeLetter(Platform& platform);
+
+// A free drive letter held for one case: every definition of it is removed again when
+// the holder goes, whatever the case did with it (scratch letters are seen by every
+// process of the session).
+class ScratchLetter {
+ public:
+  explicit ScratchLetter(Platform& platform);
+  ScratchLetter(const ScratchLetter&) = delete;
+  ScratchLetter& operator=(const ScratchLetter&) = delete;
+  ~ScratchLetter();
+
+  bool ok() const { return !name_.empty(); }
+  const std::wstring& name() const { return name_; }   // Y:
+  std::wstring root() const { return name_ + L"\\"; }  // Y:\ .
+  std::wstring Target();                               // the first target, or empty
+  bool Defined() { return !Target().empty(); }
+  bool DefineRaw(const std::wstring& nt_device, ApiForm form = ApiForm::Wide);
+
+ private:
+  Platform& platform_;
+  std::wstring name_;
+};
+
 // Finds the system volume and a free letter; empty fields where the machine has none.
 Scene Arrange(Platform& platform);
 
