@@ -1,43 +1,55 @@
-// The program entry: the common controls, the real platform, the main window and the
-// message loop.
+// The program entry: the start-up, the real platform, the main window and the message
+// loop.
 #include <windows.h>
 // commctrl.h builds on windows.h.
 #include <commctrl.h>
 
+#include <optional>
+
 #include "crash/guard_win.h"
 #include "platform/startup_trace_win.h"
+#include "platform/system_library_win.h"
 #include "platform/win32_platform.h"
 #include "ui/Ufrmvolume_win.h"
 
+#if defined(VOLUMES_STARTUP_ERROR_HOOK)
+// A test build's hook that fails the start-up; the shipped programs have none.
+void RaiseStartupErrorForTests();
+#endif
+
 namespace {
 
-int RunMessageLoop() {
-  MSG message{};
-  for (;;) {
-    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-    if (got == 0) return static_cast<int>(message.wParam);
-    if (got == -1) return 1;
-    vol::GuardedCall([&] {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    });
-  }
+// In this order: the DLL search before anything can load a DLL; the handlers of uncaught
+// errors before anything can fail; then the error mode and the common controls.
+void StartUp() {
+  vol::LeaveCurrentDirectoryOutOfDllSearch();
+  vol::InstallUncaughtErrorHandlers();
+  vol::QuietSystemErrorBoxes();
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
+  InitCommonControlsEx(&controls);
+  vol::StartupMark("common controls initialised");
+#if defined(VOLUMES_STARTUP_ERROR_HOOK)
+  RaiseStartupErrorForTests();
+#endif
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
-  vol::StartupMark("entry");
-  vol::QuietSystemErrorBoxes();
-  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
-  InitCommonControlsEx(&controls);
-  vol::StartupMark("common controls initialised");
-
-  vol::Win32Platform platform;
-  vol::MainWindow window(platform);
-  if (!window.Create()) return 1;
-  platform.SetMessageOwner(window.hwnd());
-  ShowWindow(window.hwnd(), show_command);
-  UpdateWindow(window.hwnd());
-  return RunMessageLoop();
+  std::optional<vol::Win32Platform> platform;
+  std::optional<vol::MainWindow> window;
+  bool started = false;
+  // Guarded from the first statement: an error before the main window exists is
+  // reported too, and the program then ends.
+  vol::GuardedCall([&] {
+    vol::StartupMark("entry");
+    StartUp();
+    window.emplace(platform.emplace());
+    if (!window->Create()) return;
+    platform->SetMessageOwner(window->hwnd());
+    ShowWindow(window->hwnd(), show_command);
+    UpdateWindow(window->hwnd());
+    started = true;
+  });
+  return started ? vol::RunMessageLoop() : 1;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -73,7 +74,7 @@ class FlatMachine : public Platform {
   bool GetVolumePathNamesForVolumeName(const std::wstring& volume_name, wchar_t* buffer,
                                        uint32_t buffer_length, uint32_t* return_length) override {
     const auto it = volume_index_.find(volume_name);
-    if (it == volume_index_.end()) return Fail(win_error::kInvalidName);
+    if (it == volume_index_.end()) return Fail(win_error::kFileNotFound);
     const std::wstring& path = volumes_[it->second].mount_path;
     const uint32_t needed = static_cast<uint32_t>(path.empty() ? 1 : path.size() + 2);
     if (return_length) *return_length = needed;
@@ -131,19 +132,24 @@ class FlatMachine : public Platform {
                         uint32_t* total_clusters, ApiForm) override {
     const auto it = roots_.find(root_path);
     if (it == roots_.end()) return Fail(win_error::kPathNotFound);
-    *sectors_per_cluster = 8;
-    *bytes_per_sector = 512;
-    *total_clusters = devices_[it->second].total_clusters;
-    *free_clusters = *total_clusters / 2;
+    // Windows lets callers leave out what they do not need.
+    const uint32_t total = devices_[it->second].total_clusters;
+    for (auto [out, value] :
+         {std::pair{sectors_per_cluster, 8u}, std::pair{bytes_per_sector, 512u},
+          std::pair{total_clusters, total}, std::pair{free_clusters, total / 2}}) {
+      if (out) *out = value;
+    }
     return true;
   }
   bool GetVolumeInformation(const std::wstring& root_path, uint32_t* serial_number,
                             uint32_t* max_component_length, uint32_t* file_system_flags) override {
     const auto it = roots_.find(root_path);
     if (it == roots_.end()) return Fail(win_error::kPathNotFound);
-    *serial_number = devices_[it->second].serial;
-    *max_component_length = 255;
-    *file_system_flags = 0;
+    for (auto [out, value] :
+         {std::pair{serial_number, devices_[it->second].serial},
+          std::pair{max_component_length, 255u}, std::pair{file_system_flags, 0u}}) {
+      if (out) *out = value;
+    }
     return true;
   }
   Handle CreateFile(const std::wstring& path, uint32_t, uint32_t, uint32_t, uint32_t,

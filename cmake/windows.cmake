@@ -13,9 +13,11 @@ else()
 endif()
 enable_language(RC)
 
+# version.dll, dbghelp.dll and mapi32.dll are loaded at run time from the system folder
+# (platform/system_library_win.h): imported, they would be searched for beside the
+# executable first.
 set(VOLUMES_SYSTEM_LIBS
-    comctl32 comdlg32 gdi32 user32 kernel32 advapi32 shell32 ole32 oleaut32 uuid version dbghelp
-    psapi)
+    comctl32 comdlg32 gdi32 user32 kernel32 advapi32 shell32 ole32 oleaut32 uuid psapi)
 volumes_layers("" ${VOLUMES_FULL})
 option(VOLUMES_STARTUP_TRACE "Write the start-up's marks for the start-up benchmark" OFF)
 if(VOLUMES_STARTUP_TRACE)
@@ -35,6 +37,23 @@ target_link_options(volumes PRIVATE -municode)
 # identity header come from the build folder (cmake/identity.cmake).
 target_include_directories(volumes PRIVATE $<$<COMPILE_LANGUAGE:RC>:${CMAKE_SOURCE_DIR}/app>)
 
+if(VOLUMES_TESTS)
+  # What the program tests start beside volumes.exe, never shipped: the program with a
+  # start-up that fails on request, a marker-writing DLL to plant under system DLLs'
+  # names, and a program that loads a DLL by its bare name.
+  add_executable(volumes_startup_error WIN32 ${APP_SOURCES} ${APP_RESOURCES}
+                 ${CMAKE_SOURCE_DIR}/tests/support/startup_error_hook_win.cpp)
+  target_compile_definitions(volumes_startup_error PRIVATE VOLUMES_STARTUP_ERROR_HOOK)
+  target_link_libraries(volumes_startup_error PRIVATE volumes_ui)
+  target_compile_options(volumes_startup_error PRIVATE ${VOLUMES_WARNINGS})
+  target_link_options(volumes_startup_error PRIVATE -municode)
+  target_include_directories(volumes_startup_error
+                             PRIVATE $<$<COMPILE_LANGUAGE:RC>:${CMAKE_SOURCE_DIR}/app>)
+  add_library(planted_marker SHARED ${CMAKE_SOURCE_DIR}/tests/support/planted_marker_win.cpp)
+  set_target_properties(planted_marker PROPERTIES PREFIX "")
+  add_executable(load_by_name ${CMAKE_SOURCE_DIR}/tests/support/load_by_name_win.cpp)
+endif()
+
 if(VOLUMES_TESTS AND UNIT_TEST_SOURCES)
   add_executable(unit_tests ${UNIT_TEST_SOURCES})
   target_link_libraries(unit_tests PRIVATE volumes_ui volumes_sim gtest_main)
@@ -43,9 +62,12 @@ if(VOLUMES_TESTS AND UNIT_TEST_SOURCES)
 endif()
 
 file(GLOB WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
+list(APPEND WIN32_TEST_SOURCES ${CONTRACT_SOURCES})
 if(VOLUMES_TESTS AND WIN32_TEST_SOURCES)
   add_executable(win32_tests ${WIN32_TEST_SOURCES})
-  target_link_libraries(win32_tests PRIVATE volumes_ui volumes_sim gtest_main)
+  # The tests read the program's version resource through version.dll; the program
+  # does not import it.
+  target_link_libraries(win32_tests PRIVATE volumes_ui volumes_sim gtest_main version)
   target_compile_options(win32_tests PRIVATE ${VOLUMES_WARNINGS})
   volumes_gtest(win32 win32_tests)
 endif()

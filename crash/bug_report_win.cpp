@@ -22,6 +22,7 @@
 #include "crash/crash_win.h"
 #include "crash/guard_win.h"
 #include "platform/handles_win.h"
+#include "platform/system_library_win.h"
 #include "platform/win32_platform.h"
 
 namespace vol::crash_detail {
@@ -66,23 +67,49 @@ bool Stage(std::wstring& problems, const wchar_t* what, Fn&& fn) {
   return false;
 }
 
-std::wstring FileVersion(const std::wstring& path) {
-  DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-  if (size == 0) return {};
-  std::vector<BYTE> data(size);
-  if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data())) return {};
-  VS_FIXEDFILEINFO* info = nullptr;
-  UINT length = 0;
-  if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) ||
-      info == nullptr || length < sizeof(VS_FIXEDFILEINFO)) {
-    return {};
-  }
-  return std::to_wstring(HIWORD(info->dwFileVersionMS)) + L"." +
-         std::to_wstring(LOWORD(info->dwFileVersionMS)) + L"." +
-         std::to_wstring(HIWORD(info->dwFileVersionLS)) + L"." +
-         std::to_wstring(LOWORD(info->dwFileVersionLS));
+// Looks up a function of a library loaded at run time; null when it has none.
+template <typename F>
+void Resolve(const UniqueLibrary& library, F& function, const char* name) {
+  function = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(library.get(), name)));
 }
+
+// version.dll's functions, looked up at run time: imported, the DLL would be searched
+// for beside the executable first.
+class VersionLibrary {
+ public:
+  VersionLibrary() : library_(LoadSystemLibrary(L"version.dll")) {
+    if (!library_) return;
+    Resolve(library_, size_, "GetFileVersionInfoSizeW");
+    Resolve(library_, info_, "GetFileVersionInfoW");
+    Resolve(library_, query_, "VerQueryValueW");
+  }
+
+  // The file version "a.b.c.d" of the file at path; empty when it has none.
+  std::wstring FileVersion(const std::wstring& path) const {
+    if (!size_ || !info_ || !query_) return {};
+    DWORD ignored = 0;
+    const DWORD size = size_(path.c_str(), &ignored);
+    if (size == 0) return {};
+    std::vector<BYTE> data(size);
+    if (!info_(path.c_str(), 0, size, data.data())) return {};
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (!query_(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || info == nullptr ||
+        length < sizeof(VS_FIXEDFILEINFO)) {
+      return {};
+    }
+    return std::to_wstring(HIWORD(info->dwFileVersionMS)) + L"." +
+           std::to_wstring(LOWORD(info->dwFileVersionMS)) + L"." +
+           std::to_wstring(HIWORD(info->dwFileVersionLS)) + L"." +
+           std::to_wstring(LOWORD(info->dwFileVersionLS));
+  }
+
+ private:
+  UniqueLibrary library_;
+  decltype(&GetFileVersionInfoSizeW) size_ = nullptr;
+  decltype(&GetFileVersionInfoW) info_ = nullptr;
+  decltype(&VerQueryValueW) query_ = nullptr;
+};
 
 void GatherModules(BugReport& report) {
   const UniqueFile snapshot = Snapshot(TH32CS_SNAPMODULE);
@@ -103,9 +130,10 @@ void GatherModules(BugReport& report) {
     report.modules.push_back(std::move(module));
   }
   // Versions come second: reading them may fail for one file without losing the list.
+  const VersionLibrary versions;
   for (auto& module : report.modules) {
     Stage(report.problem, L"reading a file version",
-          [&] { module.version = FileVersion(module.path); });
+          [&] { module.version = versions.FileVersion(module.path); });
   }
 }
 
@@ -116,16 +144,16 @@ class DbgHelp {
   // The modules come from the report's own list: letting dbghelp find them itself
   // ("invading" the process) takes seconds under Wine.
   explicit DbgHelp(const std::vector<ModuleInfo>& modules)
-      : library_(LoadLibraryW(L"dbghelp.dll")) {
+      : library_(LoadSystemLibrary(L"dbghelp.dll")) {
     if (!library_) return;
-    Resolve(initialize_, "SymInitializeW");
-    Resolve(cleanup_, "SymCleanup");
-    Resolve(set_options_, "SymSetOptions");
-    Resolve(stack_walk_, "StackWalk64");
-    Resolve(function_table_, "SymFunctionTableAccess64");
-    Resolve(module_base_, "SymGetModuleBase64");
-    Resolve(from_address_, "SymFromAddr");
-    Resolve(load_module_, "SymLoadModuleExW");
+    Resolve(library_, initialize_, "SymInitializeW");
+    Resolve(library_, cleanup_, "SymCleanup");
+    Resolve(library_, set_options_, "SymSetOptions");
+    Resolve(library_, stack_walk_, "StackWalk64");
+    Resolve(library_, function_table_, "SymFunctionTableAccess64");
+    Resolve(library_, module_base_, "SymGetModuleBase64");
+    Resolve(library_, from_address_, "SymFromAddr");
+    Resolve(library_, load_module_, "SymLoadModuleExW");
     if (!initialize_ || !cleanup_ || !set_options_ || !stack_walk_ || !function_table_ ||
         !module_base_ || !load_module_) {
       return;
@@ -188,11 +216,6 @@ class DbgHelp {
   }
 
  private:
-  template <typename F>
-  void Resolve(F& function, const char* name) {
-    function = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(library_.get(), name)));
-  }
-
   UniqueLibrary library_;
   decltype(&SymInitializeW) initialize_ = nullptr;
   decltype(&SymCleanup) cleanup_ = nullptr;
@@ -400,7 +423,7 @@ void Describe(const DbgHelp& dbghelp, const std::vector<ModuleInfo>& modules, Co
   }
 }
 
-void GatherThreads(BugReport& report, const CONTEXT* fault_context, uint64_t floor) {
+void GatherThreads(BugReport& report, const FaultingThread& faulting) {
   std::wstring list_problem;
   const std::vector<DWORD> ids = ThreadIds(list_problem);
   if (!list_problem.empty()) AddProblem(report.problem, list_problem);
@@ -412,20 +435,21 @@ void GatherThreads(BugReport& report, const CONTEXT* fault_context, uint64_t flo
     AddProblem(report.problem, L"dbghelp.dll is not usable: frame-pointer walk, no symbols");
   }
 
-  // The current thread first: its stack is the error's.
+  // The faulting thread first, from the registers of the error. It waits for the
+  // reporter, on stack below them, so its frames above them stand still.
   ThreadStack current;
-  current.id = self;
-  current.main = self == main_id;
+  current.id = faulting.id;
+  current.main = faulting.id == main_id;
   current.faulting = true;
-  CONTEXT context{};
-  if (fault_context != nullptr) {
-    context = *fault_context;
-  } else {
-    RtlCaptureContext(&context);
+  UniqueKernelHandle opened;
+  HANDLE thread = GetCurrentThread();
+  if (faulting.id != self) {
+    opened.reset(OpenThread(THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE, faulting.id));
+    thread = opened.get();
   }
   std::vector<uint64_t> addresses;
   Stage(current.problem, L"the stack walk",
-        [&] { Walk(dbghelp, GetCurrentThread(), context, floor, addresses); });
+        [&] { Walk(dbghelp, thread, faulting.context, faulting.floor, addresses); });
   CoffSymbolCache coff;
   Stage(current.problem, L"the symbol lookup",
         [&] { Describe(dbghelp, report.modules, coff, addresses, current); });
@@ -434,7 +458,8 @@ void GatherThreads(BugReport& report, const CONTEXT* fault_context, uint64_t flo
   StackCopy copy;
   copy.bytes.resize(kStackCopyLimit);
   for (DWORD id : ids) {
-    if (id == self) continue;
+    // The reporter's own thread has nothing to say about the error.
+    if (id == self || id == faulting.id) continue;
     ThreadStack thread;
     thread.id = id;
     thread.main = id == main_id;
@@ -470,8 +495,7 @@ std::wstring NowText() {
 
 }  // namespace
 
-crash::BugReport GatherBugReport(const std::wstring& error, const CONTEXT* fault_context,
-                                 uint64_t floor) {
+crash::BugReport GatherBugReport(const std::wstring& error, const FaultingThread& faulting) {
   BugReport report;
   report.error = error;
   report.pointer_bits = kPointerBits;
@@ -481,7 +505,7 @@ crash::BugReport GatherBugReport(const std::wstring& error, const CONTEXT* fault
     report.executable = ProcessExecutablePath();
   });
   Stage(report.problem, L"the module list", [&] { GatherModules(report); });
-  Stage(report.problem, L"the thread list", [&] { GatherThreads(report, fault_context, floor); });
+  Stage(report.problem, L"the thread list", [&] { GatherThreads(report, faulting); });
   return report;
 }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <string_view>
 
@@ -43,10 +44,22 @@ constexpr std::wstring_view kHeadline = L"An error occurred in the application."
 struct BoxState {
   std::wstring text;
   const std::wstring* report = nullptr;
-  HWND window = nullptr;
-  int further_errors = 0;
 };
-BoxState* open_box = nullptr;
+
+// Errors come in on any thread while the box runs on the reporter's: the count is
+// shared, and the box writes it on its own thread when told.
+constexpr UINT kFurtherErrorMessage = WM_APP + 1;
+std::atomic<int> further_errors{0};
+std::atomic<HWND> open_box{nullptr};
+
+void ShowFurtherErrors(HWND dialog) {
+  const int count = further_errors;
+  if (count == 0) return;
+  const std::wstring note = count == 1
+                                ? std::wstring(L"1 further error occurred meanwhile.")
+                                : std::to_wstring(count) + L" further errors occurred meanwhile.";
+  SetDlgItemTextW(dialog, kNoteId, note.c_str());
+}
 
 RECT ChildRect(HWND dialog, int id) {
   RECT rect{};
@@ -93,7 +106,8 @@ INT_PTR CALLBACK BoxProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam
     case WM_INITDIALOG: {
       state = reinterpret_cast<BoxState*>(lparam);
       SetWindowLongPtrW(dialog, DWLP_USER, lparam);
-      state->window = dialog;
+      open_box = dialog;
+      ShowFurtherErrors(dialog);
       SendDlgItemMessageW(dialog, kIconId, STM_SETICON,
                           reinterpret_cast<WPARAM>(LoadIconW(nullptr, IDI_ERROR)), 0);
       SetDlgItemTextW(dialog, kTextId, state->text.c_str());
@@ -101,6 +115,9 @@ INT_PTR CALLBACK BoxProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam
       SetFocus(GetDlgItem(dialog, kContinueId));
       return FALSE;
     }
+    case kFurtherErrorMessage:
+      ShowFurtherErrors(dialog);
+      return TRUE;
     case WM_COMMAND:
       if (HIWORD(wparam) != BN_CLICKED || state == nullptr) return FALSE;
       switch (LOWORD(wparam)) {
@@ -208,24 +225,22 @@ BoxChoice ShowExceptionBox(HWND owner, const std::wstring& message, const std::w
   BoxState state;
   state.text = std::wstring(kHeadline) + L"\r\n" + message;
   state.report = &report;
-  BoxState* const enclosing = open_box;
-  open_box = &state;
   const INT_PTR choice = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), box.get(), owner,
                                                  &BoxProc, reinterpret_cast<LPARAM>(&state));
-  open_box = enclosing;
+  open_box = nullptr;
+  further_errors = 0;
   if (choice == static_cast<INT_PTR>(BoxChoice::kRestart)) return BoxChoice::kRestart;
   if (choice == static_cast<INT_PTR>(BoxChoice::kClose)) return BoxChoice::kClose;
   return BoxChoice::kContinue;
 }
 
 void NoteFurtherError() {
-  if (open_box == nullptr || open_box->window == nullptr) return;
-  ++open_box->further_errors;
-  const std::wstring note =
-      open_box->further_errors == 1
-          ? std::wstring(L"1 further error occurred meanwhile.")
-          : std::to_wstring(open_box->further_errors) + L" further errors occurred meanwhile.";
-  SetDlgItemTextW(open_box->window, kNoteId, note.c_str());
+  ++further_errors;
+  // Sent, not posted: once this returns, the box says so. A box that does not answer
+  // must not hold up the thread of the error.
+  if (HWND box = open_box) {
+    SendMessageTimeoutW(box, kFurtherErrorMessage, 0, 0, SMTO_NORMAL, 5000, nullptr);
+  }
 }
 
 void ShowBugReportWindow(HWND owner, const std::wstring& report) {

@@ -4,6 +4,8 @@
 // exception (access violations, divisions by zero, ...), to HandleUncaughtError and
 // returns to the caller. Exceptions must not unwind through the system's frames between
 // DispatchMessage and a window procedure, so every window procedure calls through here.
+// What no guard sees, on any thread, reaches the same handler through the process-wide
+// handlers that InstallUncaughtErrorHandlers sets.
 //
 // MinGW GCC has no __try/__except, so the structured guard registers a frame-based
 // exception handler of its own: it sees exactly the exceptions that nothing inside the
@@ -27,6 +29,17 @@ namespace vol {
 // exception_pointers: the EXCEPTION_POINTERS of a structured exception, or null for a
 // C++ exception.
 void HandleUncaughtError(const std::wstring& message, const void* exception_pointers);
+
+// Sets the process-wide handlers of errors that no guard catches (a last-chance filter
+// for structured exceptions, a terminate handler for C++ exceptions) and starts the
+// thread that reports every error. The calling thread is the window thread: an error
+// there lets the program go on after "continue application"; an error on any other
+// thread ends that thread instead.
+void InstallUncaughtErrorHandlers();
+
+// The window thread's message loop, each message dispatched through GuardedCall; the
+// exit code of WM_QUIT.
+int RunMessageLoop();
 
 namespace crash_detail {
 bool RunCatchingStructured(void (*call)(void* target), void* target);

@@ -8,7 +8,7 @@
 
 #include "crash/crash_win.h"
 #include "platform/edition.h"
-#include "platform/handles_win.h"
+#include "platform/system_library_win.h"
 #include "platform/text.h"
 
 namespace vol::crash_detail {
@@ -22,12 +22,14 @@ void Tell(HWND owner, const std::wstring& text) {
 
 }  // namespace
 
-// Tests point the mail interface at a library that does not exist, to see the program
-// without one. Null: the system's mapi32.dll. Declared by the tests only.
+// Tests point the mail interface at another file name of the system folder (one that
+// does not exist, to see the program without a mail interface). Null: mapi32.dll.
+// Declared by the tests only.
 void SetMailLibraryForTests(const wchar_t* library) { mail_library = library; }
 
 void SendBugReport(HWND owner, const std::wstring& report) {
-  const UniqueLibrary mapi(LoadLibraryW(mail_library != nullptr ? mail_library : L"mapi32.dll"));
+  const UniqueLibrary mapi =
+      LoadSystemLibrary(mail_library != nullptr ? mail_library : L"mapi32.dll");
   const auto send = mapi ? reinterpret_cast<LPMAPISENDMAIL>(
                                reinterpret_cast<void*>(GetProcAddress(mapi.get(), "MAPISendMail")))
                          : nullptr;

@@ -46,15 +46,6 @@ struct GuardFrame {
 
 thread_local GuardFrame* innermost_guard = nullptr;
 
-// GCC's own C++ exceptions travel as structured exceptions on x86-64; the caller's
-// catch clauses take them.
-bool IsCxxException(DWORD code) {
-  return code == 0x20474343 || code == 0x21474343 || code == 0x22474343;
-}
-
-// Informational and success codes (debug output, thread names) are not failures.
-bool IsFailure(DWORD code) { return (code >> 30) >= 2; }
-
 bool IsFloatException(DWORD code) {
   switch (code) {
     case EXCEPTION_FLT_DENORMAL_OPERAND:

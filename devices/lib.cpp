@@ -75,7 +75,8 @@ bool AddDosDevice(Platform& platform, const std::wstring& device_name,
   // (C:, say) for the whole logon session: only a name the namespace does not know is
   // defined.
   std::array<wchar_t, kDosNameQueryLength> target{};
-  if (platform.QueryDosDevice(&device_name, target.data(), kDosNameQueryLength, ApiForm::Ansi) != 0 ||
+  if (platform.QueryDosDevice(&device_name, target.data(), kDosNameQueryLength, ApiForm::Ansi) !=
+          0 ||
       platform.GetLastError() != win_error::kFileNotFound) {
     return false;
   }

@@ -148,22 +148,40 @@ imported_dlls() {
   objdump -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z'
 }
 
-# Checks that an executable imports system DLLs only: none of MinGW's runtime DLLs,
-# and each one present in the system folder of a fresh Wine prefix.
-check_system_imports() {
-  local exe=$1 system_dir=$2 dll bad=0
-  for dll in $(imported_dlls "$exe"); do
-    case "$dll" in
-      libstdc++*|libgcc*|libwinpthread*|mingw*)
-        say "$exe imports MinGW's runtime DLL $dll" >&2
-        bad=1
-        continue
-        ;;
-    esac
-    if [ ! -e "$system_dir/$dll" ] && [[ "$dll" != api-ms-win-* ]]; then
-      say "$exe imports $dll, which is not a system DLL" >&2
+# The only DLLs a program may import: Windows' KnownDLLs, which it always takes from its
+# system folder, and comctl32, which the manifest's side-by-side assembly names. Any
+# other DLL would be searched for beside the executable first (DLL planting).
+ALLOWED_IMPORTS=(comctl32.dll gdi32.dll kernel32.dll msvcrt.dll user32.dll)
+
+# check_imports EXE: fails, naming each DLL that EXE imports outside ALLOWED_IMPORTS.
+check_imports() {
+  local dll bad=0
+  for dll in $(imported_dlls "$1"); do
+    if [[ " ${ALLOWED_IMPORTS[*]} " != *" $dll "* ]]; then
+      say "$1 imports $dll, which is not one of: ${ALLOWED_IMPORTS[*]}" >&2
       bad=1
     fi
   done
   return $bad
+}
+
+# check_header_flags EXE: fails, naming each protection missing from EXE's PE header:
+# DYNAMIC_BASE with its relocations kept, NX_COMPAT, TERMINAL_SERVER_AWARE, and
+# HIGH_ENTROPY_VA in a 64-bit image. objdump spells the last but one its own way.
+check_header_flags() {
+  local header flag missing=()
+  header=$(objdump -p "$1") || return 1
+  local flags=(DYNAMIC_BASE:DYNAMIC_BASE NX_COMPAT:NX_COMPAT
+    TERMINAL_SERVER_AWARE:TERMINAL_SERVICE_AWARE)
+  grep -q '^Magic[[:space:]]*020b' <<<"$header" && flags+=(HIGH_ENTROPY_VA:HIGH_ENTROPY_VA)
+  for flag in "${flags[@]}"; do
+    grep -qw "${flag#*:}" <<<"$header" || missing+=("${flag%%:*}")
+  done
+  if grep -q 'relocations stripped' <<<"$header" ||
+    [ "$(awk '/Base Relocation Directory/ { print $3 }' <<<"$header")" = 00000000 ]; then
+    missing+=("relocations (for DYNAMIC_BASE)")
+  fi
+  [ ${#missing[@]} -eq 0 ] && return 0
+  say "$1 lacks in its PE header: ${missing[*]}" >&2
+  return 1
 }

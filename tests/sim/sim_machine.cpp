@@ -12,6 +12,7 @@ namespace {
 // Codes the seam's header does not name.
 constexpr uint32_t kErrorModNotFound = 126;
 constexpr uint32_t kErrorFilenameExcedRange = 206;
+constexpr uint32_t kErrorDirNotRoot = 144;
 constexpr uint32_t kErrorMrMidNotFound = 317;
 constexpr uint32_t kErrorNotAReparsePoint = 4390;
 
@@ -529,6 +530,16 @@ SimMachine::Resolved SimMachine::ResolveDosName(const std::wstring& name, SimDev
   return Resolved::NotDevice;
 }
 
+// A letter defined to a folder (\??\C:\temp, as subst makes them) is on the drive
+// of that folder.
+bool SimMachine::ResolveFolderDrive(const std::wstring& name, SimDevice** device) {
+  const DosName* entry = FindDosName(name);
+  if (!entry) return false;
+  const std::wstring& target = entry->targets.back();
+  return target.size() >= 7 && StartsWithNoCase(target, L"\\??\\") && target[5] == L':' &&
+         ResolveDosName(target.substr(4, 2), device) == Resolved::Device;
+}
+
 // The device behind a root path, or the error GetDiskFreeSpace / GetVolumeInformation
 // give for it.
 uint32_t SimMachine::RootDevice(const std::wstring& root_path, SimDevice** device) {
@@ -638,7 +649,12 @@ bool SimMachine::GetVolumePathNamesForVolumeName(const std::wstring& volume_name
   record.buffer_size = buffer_length;
   if (ScriptedFailure(record)) return false;
   const Volume* volume = FindVolume(record.argument);
-  if (!volume) return Failed(record, win_error::kInvalidName);
+  if (!volume) {
+    // A well-formed name that no volume has is not found; anything else is no name.
+    const bool well_formed =
+        StartsWithNoCase(record.argument, L"\\\\?\\Volume{") && EndsWithBackslash(record.argument);
+    return Failed(record, well_formed ? win_error::kFileNotFound : win_error::kInvalidName);
+  }
   std::vector<std::wstring> paths;
   for (const auto& path : volume->mount_paths) paths.push_back(Narrow(path, ApiForm::Ansi));
   const uint32_t needed = MultiStringLength(paths);
@@ -819,9 +835,10 @@ bool SimMachine::DefineDosDevice(uint32_t flags, const std::wstring& device_name
   if (ScriptedFailure(record)) return false;
   const std::wstring& name = record.argument;
   const std::wstring& target = record.argument2;
-  if (name.empty() || name.find(L'\\') != std::wstring::npos) {
-    return Failed(record, win_error::kInvalidParameter);
-  }
+  // The name is one object name under \??\: none at all is no name, and a backslash
+  // asks for a directory that does not exist there.
+  if (name.empty()) return Failed(record, win_error::kInvalidName);
+  if (name.find(L'\\') != std::wstring::npos) return Failed(record, win_error::kPathNotFound);
   const bool raw = (flags & ddd::kRawTargetPath) != 0;
   if (!(flags & ddd::kRemoveDefinition)) {
     if (target.empty()) return Failed(record, win_error::kInvalidParameter);
@@ -849,12 +866,15 @@ bool SimMachine::DefineDosDevice(uint32_t flags, const std::wstring& device_name
 uint32_t SimMachine::GetDriveType(const std::wstring& root_path, ApiForm form) {
   CallRecord& record = Record(Call::GetDriveType, Narrow(root_path, form), form);
   if (ScriptedFailure(record)) return drive_type::kUnknown;
-  const std::wstring& root = record.argument;
+  std::wstring root = record.argument;
+  // A letter without its backslash is its drive.
+  if (root.size() == 2 && IsLetter(root[0]) && root[1] == L':') root += L'\\';
   SimDevice* device = nullptr;
   if (IsDriveRoot(root)) {
     auto it = drive_type_overrides_.find(UpperChar(root[0]));
     if (it != drive_type_overrides_.end()) return it->second;
-    return ResolveDosName(DosNameOfRoot(root), &device) == Resolved::Device
+    return ResolveDosName(DosNameOfRoot(root), &device) == Resolved::Device ||
+                   ResolveFolderDrive(DosNameOfRoot(root), &device)
                ? device->drive_type
                : drive_type::kNoRootDir;
   }
@@ -883,6 +903,10 @@ bool SimMachine::GetVolumeInformation(const std::wstring& root_path, uint32_t* s
   CallRecord& record =
       Record(Call::GetVolumeInformation, Narrow(root_path, ApiForm::Ansi), ApiForm::Ansi);
   if (ScriptedFailure(record)) return false;
+  // A folder that no volume is mounted at is no root.
+  if (folders_.count(Upper(record.argument)) && !VolumeMountedAt(record.argument)) {
+    return Failed(record, kErrorDirNotRoot);
+  }
   SimDevice* device = nullptr;
   if (uint32_t error = RootDevice(record.argument, &device)) return Failed(record, error);
   const SimFileSystem& fs = *device->file_system;

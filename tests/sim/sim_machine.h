@@ -328,6 +328,7 @@ class SimMachine : public Platform {
   const DosName* FindDosName(const std::wstring& name) const;
   SimDevice* FindDevice(const std::wstring& nt_name);
   Resolved ResolveDosName(const std::wstring& name, SimDevice** device, int depth = 0);
+  bool ResolveFolderDrive(const std::wstring& name, SimDevice** device);
   uint32_t RootDevice(const std::wstring& root_path, SimDevice** device);
   void PushDosName(const std::wstring& name, const std::wstring& target);
   void RemoveDosDefinition(DosName& entry, size_t index_from_top);

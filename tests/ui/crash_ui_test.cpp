@@ -37,6 +37,10 @@ constexpr std::chrono::seconds kPatience{60};
 volatile int* volatile null_pointer = nullptr;
 std::atomic<int> pings{0};
 
+// As the program's start-up does: the reporter's thread is ready before any error, and
+// this thread, which runs the tests' windows, is the window thread.
+const bool handlers_installed = (InstallUncaughtErrorHandlers(), true);
+
 __attribute__((noinline)) void WriteThroughNull() { *null_pointer = 1; }
 
 volatile int recursion_limit = 1 << 30;

@@ -37,14 +37,6 @@ class DevicesLib : public ::testing::Test {
     }
     return found;
   }
-  std::vector<std::wstring> MountAttempts() const {
-    std::vector<std::wstring> paths;
-    for (const auto& record : CallsOf(Call::SetVolumeMountPoint)) {
-      EXPECT_EQ(record.argument2, SimMachine::VolumeGuidPath(2));
-      paths.push_back(record.argument);
-    }
-    return paths;
-  }
   std::vector<uint32_t> DefineFlags(ApiForm form) const {
     std::vector<uint32_t> flags;
     for (const auto& record : CallsOf(Call::DefineDosDevice)) {
@@ -82,50 +74,6 @@ TEST_F(DevicesLib, PartitionRequestOnTheCallersHandle) {
   EXPECT_EQ(machine.CountCalls(Call::CloseHandle), 0);
   EXPECT_EQ(machine.open_handles(), 1);
   machine.CloseHandle(volume);
-}
-
-TEST_F(DevicesLib, AutomaticMountTriesCToZAndGivesUpQuietly) {
-  machine.Fail(Call::SetVolumeMountPoint, win_error::kAccessDenied);
-  EXPECT_FALSE(mount_vol(machine, SimMachine::VolumeGuidPath(2), L""));
-  std::vector<std::wstring> expected;
-  for (wchar_t letter = L'C'; letter <= L'Z'; ++letter) expected.push_back({letter, L':', L'\\'});
-  EXPECT_EQ(expected.size(), 24u);
-  EXPECT_EQ(MountAttempts(), expected);
-  EXPECT_TRUE(machine.messages().empty());
-}
-
-TEST_F(DevicesLib, AutomaticMountTakesTheFirstLetterTheSystemAccepts) {
-  EXPECT_TRUE(mount_vol(machine, SimMachine::VolumeGuidPath(2), L""));
-  EXPECT_EQ(MountAttempts(), (std::vector<std::wstring>{L"C:\\", L"D:\\"}));
-  EXPECT_EQ(machine.MountPaths(SimMachine::VolumeGuidPath(2)), std::vector<std::wstring>{L"D:\\"});
-  EXPECT_TRUE(machine.messages().empty());
-}
-
-TEST_F(DevicesLib, TypedMountPathIsHandedOverUnchanged) {
-  machine.AddFolder(L"C:\\mnt\\");
-  const struct {
-    const wchar_t* path;
-    bool mounted;
-  } cases[] = {{L"x:", false}, {L"x:\\", true}, {L"C:\\mnt\\", true}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(std::wstring(c.path)));
-    machine.ClearCalls();
-    EXPECT_EQ(mount_vol(machine, SimMachine::VolumeGuidPath(2), c.path), c.mounted);
-    EXPECT_EQ(MountAttempts(), std::vector<std::wstring>{c.path});
-  }
-  EXPECT_TRUE(machine.messages().empty());
-}
-
-TEST_F(DevicesLib, UnmountHandsThePathOverUnchanged) {
-  EXPECT_FALSE(unmount_vol(machine, L""));
-  EXPECT_TRUE(unmount_vol(machine, L"C:\\"));
-  EXPECT_TRUE(machine.MountPaths(SimMachine::VolumeGuidPath(1)).empty());
-  EXPECT_FALSE(unmount_vol(machine, L"C:\\"));
-  const auto deletes = CallsOf(Call::DeleteVolumeMountPoint);
-  ASSERT_EQ(deletes.size(), 3u);
-  EXPECT_EQ(deletes[0].argument, L"");
-  EXPECT_EQ(deletes[1].argument, L"C:\\");
-  EXPECT_TRUE(machine.messages().empty());
 }
 
 // A machine whose mount-point functions raise.

@@ -178,7 +178,8 @@ const std::vector<LetterSpec>& Letters() {
       {L'F', drive_type::kRemovable, false, true, std::pair{1, 1}, L"\\Device\\HarddiskVolume7"},
       {L'N', drive_type::kRemote, false, false, std::nullopt,
        L"\\Device\\LanmanRedirector\\;N:0000000000001234\\server\\share"},
-      {L'S', drive_type::kNoRootDir, false, false, std::nullopt, L"\\??\\C:\\work"},
+      // As subst makes it: the type of the folder's drive.
+      {L'S', drive_type::kFixed, false, false, std::nullopt, L"\\??\\C:\\work"},
       {L'X', drive_type::kFixed, false, true, std::nullopt, L"\\??\\HarddiskVolumeShadowCopy1"},
   };
   return kLetters;
@@ -334,7 +335,7 @@ TEST_F(RobustRefreshTest, OneRefreshMakesExactlyTheCallsTheRulesPrescribe) {
       EXPECT_EQ(machine.CountCalls(call), it == expected.end() ? 0 : it->second) << CallName(call);
     }
     const std::size_t volume_rows = 5;
-    const std::size_t dos_rows = edition::kFull ? 2 : 1;  // S: (full only) and X:
+    const std::size_t dos_rows = 2;  // S: and X:
     const std::size_t shadow_rows = edition::kShadowCopies ? 1 : 0;
     EXPECT_EQ(view.rows.size(), volume_rows + (view_on ? dos_rows + shadow_rows : 0));
     EXPECT_EQ(machine.open_handles(), 0) << machine.DescribeOpenHandles();

@@ -199,5 +199,13 @@ TEST(ErrorMode, StartUpSilencesTheSystemsBoxesAndKeepsTheRest) {
   EXPECT_EQ(after, UINT{SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX});
 }
 
+TEST(LastError, SetAndGetMeetTheThreadsValue) {
+  Win32Platform platform;
+  platform.SetLastError(1234);
+  EXPECT_EQ(::GetLastError(), 1234u);
+  ::SetLastError(4321);
+  EXPECT_EQ(platform.GetLastError(), 4321u);
+}
+
 }  // namespace
 }  // namespace vol::test

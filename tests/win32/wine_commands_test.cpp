@@ -156,7 +156,7 @@ TEST_F(WineCommands, AddedLetterIsSeenByEveryProcessAndRemovedAgain) {
   EXPECT_EQ(DefinedLetters(platform_), letters_before_);
 }
 
-// Wine does not stack a second definition of a name, so adding a taken letter fails.
+// A taken letter is never defined again: a second definition would redirect it.
 TEST_F(WineCommands, AddingATakenLetterReportsItInTheStatusBar) {
   if constexpr (!edition::kFull) GTEST_SKIP() << "the reduced edition adds no letters";
   std::wstring z_device = FirstTarget(platform_, L"Z:", ApiForm::Wide);
@@ -172,56 +172,6 @@ TEST_F(WineCommands, AddingATakenLetterReportsItInTheStatusBar) {
   EXPECT_EQ(letter_.Target(), z_device) << "the old definition stays as it was";
   EXPECT_TRUE(platform_.shown_messages.empty());
   EXPECT_TRUE(platform_.message_boxes.empty());
-}
-
-// The system refuses an empty name (ERROR_INVALID_NAME) in both calls.
-TEST_F(WineCommands, AddingAnEmptyNameReportsItInTheStatusBar) {
-  if constexpr (!edition::kFull) GTEST_SKIP() << "the reduced edition adds no letters";
-  ShowAndSelectC();
-  const int refreshes = view_.set_rows_calls;
-  const std::vector<ListRow> before = view_.rows;
-
-  view_.input_answers.push_back(L"");
-  form_.RunHandlerOf(Command::AddDosDevice1);
-  EXPECT_EQ(view_.status_text, L"Cannot DefineDosDevice.");
-  EXPECT_EQ(view_.set_rows_calls, refreshes + 1);
-  EXPECT_EQ(WithoutSizes(view_.rows), WithoutSizes(before));
-  EXPECT_EQ(DefinedLetters(platform_), letters_before_);
-  EXPECT_TRUE(platform_.shown_messages.empty());
-  EXPECT_TRUE(platform_.message_boxes.empty());
-}
-
-TEST_F(WineCommands, AddIsNoCommandOfTheReducedEdition) {
-  if constexpr (edition::kFull) GTEST_SKIP() << "the full edition adds letters";
-  ShowAndSelectC();
-  const int refreshes = view_.set_rows_calls;
-  view_.input_answers.push_back(letter_.name());
-  form_.RunHandlerOf(Command::AddDosDevice1);
-  form_.AddDosDevice1Click();
-  EXPECT_TRUE(view_.input_box_calls.empty());
-  EXPECT_FALSE(letter_.Defined());
-  EXPECT_EQ(view_.status_text, L"");
-  EXPECT_EQ(view_.set_rows_calls, refreshes);
-}
-
-// Wine has no SetVolumeMountPoint: every letter is refused, one message says so,
-// and the list comes back as it was.
-TEST_F(WineCommands, MountAtTheFirstFreeLetterFailsAndChangesNothing) {
-  ShowAndSelectC();
-  const std::vector<ListRow> before = view_.rows;
-  const int refreshes = view_.set_rows_calls;
-
-  form_.RunHandlerOf(Command::Mount1);
-  EXPECT_EQ(platform_.shown_messages, std::vector<std::wstring>{L"mount failed"});
-  EXPECT_TRUE(platform_.message_boxes.empty());
-  ASSERT_EQ(platform_.mount_attempts.size(), 24u) << "C:\\ to Z:\\, each refused";
-  EXPECT_EQ(platform_.mount_attempts.front(), L"C:\\");
-  EXPECT_EQ(platform_.mount_attempts.back(), L"Z:\\");
-  EXPECT_EQ(platform_.sleeps, std::vector<uint32_t>{500});
-  EXPECT_EQ(view_.set_rows_calls, refreshes + 1);
-  EXPECT_EQ(WithoutSizes(view_.rows), WithoutSizes(before));
-  EXPECT_EQ(DefinedLetters(platform_), letters_before_);
-  EXPECT_FALSE(letter_.Defined());
 }
 
 TEST_F(WineCommands, MountAtAPathThatCannotExistFailsAndChangesNothing) {

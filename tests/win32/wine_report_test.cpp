@@ -53,8 +53,14 @@ bool IsClustersAndMegabytes(std::wstring_view text) {
          IsDecimalText(text.substr(open + 2, text.size() - 4 - open - 2));
 }
 
-// The free-space block at the end of a report on a readable root path.
+// The free-space block at the end of a report, or the system's reason for none (on
+// Windows, a volume without a file system it can read).
 void ExpectFreeSpaceBlock(const std::vector<std::wstring>& lines, const std::wstring& root) {
+  DWORD sectors = 0, bytes = 0, free = 0, total = 0;
+  if (!::GetDiskFreeSpaceW(root.c_str(), &sectors, &bytes, &free, &total)) {
+    EXPECT_EQ(lines.back().rfind(L"GetDiskFreeSpace failed:", 0), 0u);
+    return;
+  }
   const std::ptrdiff_t block = IndexOf(lines, L"->GetDiskFreeSpace");
   ASSERT_GE(block, 0);
   ASSERT_EQ(static_cast<std::size_t>(block) + 6, lines.size()) << "the block closes the report";
@@ -73,8 +79,6 @@ void ExpectFreeSpaceBlock(const std::vector<std::wstring>& lines, const std::wst
   EXPECT_TRUE(IsClustersAndMegabytes(free_used.substr(used + 18)));
 
   // The counts that do not move while the host writes files.
-  DWORD sectors = 0, bytes = 0, free = 0, total = 0;
-  ASSERT_TRUE(::GetDiskFreeSpaceW(root.c_str(), &sectors, &bytes, &free, &total));
   EXPECT_EQ(spc, std::to_wstring(sectors));
   EXPECT_EQ(bps, std::to_wstring(bytes));
   EXPECT_EQ(cluster, std::to_wstring(sectors * bytes));
@@ -133,12 +137,13 @@ TEST_F(WineReport, OnEveryVolumeDevicePath) {
     std::vector<std::wstring> lines{L"left from before"};
     GetVolumeReport(platform_, device_path, lines);
     SCOPED_TRACE(Report(platform_, lines));
-    ASSERT_GE(lines.size(), 8u);
+    ASSERT_GE(lines.size(), 5u);
     EXPECT_EQ(IndexOf(lines, L"left from before"), -1);
 
     // The disk's number, as the system gives it for the volume.
     EXPECT_EQ(ValueAfter(lines, kDeviceNumberLine), DirectDeviceNumberText(device_path));
-    // Wine answers no partition request; the full edition says so in a line.
+    // The partition entry as the system gives it (Wine gives none, see the contract's Wine
+    // deviations); the full edition says so in a line when there is none.
     const HANDLE device =
         ::CreateFileW(device_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -147,15 +152,12 @@ TEST_F(WineReport, OnEveryVolumeDevicePath) {
     DWORD returned = 0;
     const bool partitioned = ::DeviceIoControl(device, IOCTL_DISK_GET_PARTITION_INFO_EX, nullptr, 0,
                                                &partition, sizeof partition, &returned, nullptr);
-    const DWORD partition_error = ::GetLastError();
     ::CloseHandle(device);
-    EXPECT_FALSE(partitioned);
-    EXPECT_EQ(partition_error, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
-    EXPECT_EQ(IndexOf(lines, L"->Partition_Info"), -1);
+    EXPECT_EQ(IndexOf(lines, L"->Partition_Info") != -1, partitioned);
     if constexpr (edition::kFull) {
       EXPECT_EQ(lines[0].rfind(kDeviceNumberLine, 0), 0u);
-      EXPECT_EQ(lines[1], L"->Partition_Info: NONE");
-    } else {
+      EXPECT_EQ(lines[1], partitioned ? L"->Partition_Info" : L"->Partition_Info: NONE");
+    } else if (!partitioned) {
       EXPECT_EQ(lines[0].rfind(kDeviceNumberLine, 0), 0u) << "no partition line before it";
       EXPECT_EQ(IndexOf(lines, L"->Partition_Info: NONE"), -1);
     }
@@ -165,8 +167,6 @@ TEST_F(WineReport, OnEveryVolumeDevicePath) {
     EXPECT_EQ(ValueAfter(lines, L"->VolumeGUID: "), VolumeNameOf(volume.name));
 
     if constexpr (edition::kFull) {
-      const std::wstring shown = ValueAfter(lines, L"->Serial:");
-      EXPECT_TRUE(IsSerialText(shown)) << platform_.ToAnsi(shown);
       ExpectSerialLine(lines, volume.name);
     } else {
       for (const std::wstring& line : lines) EXPECT_EQ(line.find(L"Serial"), std::wstring::npos);

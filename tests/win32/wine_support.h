@@ -129,15 +129,6 @@ inline bool IsDecimalText(std::wstring_view text) {
          (text.size() == 1 || text[0] != L'0');
 }
 
-// Upper-case hexadecimal, at least four digits, zeros only as padding up to four.
-inline bool IsSerialText(std::wstring_view text) {
-  if (text.size() < 4 || text.size() > 8) return false;
-  if (text.size() > 4 && text[0] == L'0') return false;
-  return std::all_of(text.begin(), text.end(), [](wchar_t c) {
-    return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F');
-  });
-}
-
 // The serial number as the program writes it, made here by the C library.
 inline std::wstring SerialText(uint32_t serial) {
   wchar_t text[16];
@@ -181,46 +172,6 @@ inline std::vector<ListedVolume> VolumesOfTheSystem(Platform& platform) {
   return listed;
 }
 
-// The first letter from Y down to D that the DOS-device namespace does not name.
-inline wchar_t UnusedLetter(Platform& platform) {
-  const std::vector<wchar_t> used = DefinedLetters(platform);
-  for (wchar_t letter = L'Y'; letter >= L'D'; --letter) {
-    if (std::find(used.begin(), used.end(), letter) == used.end()) return letter;
-  }
-  return 0;
-}
-
-// A drive letter nobody uses while the test holds it: every definition of it is
-// removed again when the holder goes, whatever the test did with it.
-class ScratchLetter {
- public:
-  explicit ScratchLetter(Platform& platform) : platform_(platform) {
-    const wchar_t letter = UnusedLetter(platform);
-    if (letter != 0) name_ = std::wstring{letter, L':'};
-  }
-  ScratchLetter(const ScratchLetter&) = delete;
-  ScratchLetter& operator=(const ScratchLetter&) = delete;
-  ~ScratchLetter() {
-    if (name_.empty()) return;
-    for (int i = 0; i < 4 && Defined(); ++i) {
-      ::DefineDosDeviceW(DDD_REMOVE_DEFINITION, name_.c_str(), nullptr);
-    }
-    EXPECT_FALSE(Defined()) << "scratch letter " << platform_.ToAnsi(name_) << " left behind";
-  }
-
-  bool ok() const { return !name_.empty(); }
-  const std::wstring& name() const { return name_; }   // Y:
-  std::wstring root() const { return name_ + L"\\"; }  // Y:\ .
-  bool Defined() { return !Target().empty(); }
-  std::wstring Target() { return FirstTarget(platform_, name_, ApiForm::Wide); }
-  // DefineDosDevice(DDD_RAW_TARGET_PATH) to an NT device name.
-  bool DefineRaw(const std::wstring& nt_device) {
-    return ::DefineDosDeviceW(DDD_RAW_TARGET_PATH, name_.c_str(), nt_device.c_str()) != FALSE;
-  }
-
- private:
-  Platform& platform_;
-  std::wstring name_;
-};
+using contract::ScratchLetter;
 
 }  // namespace vol::test

@@ -1,0 +1,657 @@
+#include "tests/contract/platform_contract.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwctype>
+#include <string_view>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "platform/edition.h"
+#include "platform/records.h"
+
+namespace vol::contract {
+namespace {
+
+constexpr uint32_t kUntouched = 0xdeadbeef;  // set before every call whose error counts
+constexpr wchar_t kGuard = 0xABCD;           // fills buffers beyond the length passed
+constexpr uint32_t kErrorDirNotRoot = 144;
+constexpr uint32_t kErrorInvalidDrive = 15;
+constexpr ApiForm kForm = edition::kApi;
+
+using Strings = std::vector<std::wstring>;
+
+bool Untouched(const std::vector<wchar_t>& buffer, std::size_t from) {
+  return std::all_of(buffer.begin() + static_cast<std::ptrdiff_t>(from), buffer.end(),
+                     [](wchar_t c) { return c == kGuard; });
+}
+
+Answer Failure(Platform& platform, int64_t result) { return {result, platform.GetLastError(), {}}; }
+
+// The device of the system volume, opened as the program opens volumes for queries.
+Handle OpenForQueries(Platform& platform, const std::wstring& path) {
+  return platform.CreateFile(
+      path, file_access::kNone,
+      file_access::kShareRead | file_access::kShareWrite | file_access::kShareDelete,
+      file_access::kOpenExisting, 0, kForm);
+}
+
+std::wstring DevicePath(const std::wstring& volume) { return volume.substr(0, volume.size() - 1); }
+
+// One control request on the system volume: result, error, bytes returned.
+Answer Request(Platform& platform, const Scene& scene, uint32_t code, uint32_t size) {
+  const Handle device = OpenForQueries(platform, DevicePath(scene.system_volume));
+  if (device == kInvalidHandle) return {-1, platform.GetLastError(), L"cannot open"};
+  std::vector<uint8_t> out(size + 16, 0xEE);
+  uint32_t returned = 0;
+  platform.SetLastError(kUntouched);
+  const bool ok = platform.DeviceIoControl(device, code, nullptr, 0, out.data(), size, &returned);
+  Answer answer{ok, ok ? kAnyError : platform.GetLastError(),
+                L"returned " + std::to_wstring(returned)};
+  if (!std::all_of(out.begin() + size, out.end(), [](uint8_t b) { return b == 0xEE; })) {
+    answer.text += L", written past the buffer";
+  }
+  platform.CloseHandle(device);
+  return answer;
+}
+
+const Answer kInvalidDrive{0, kErrorInvalidDrive, L"left alone"};
+
+// Each fact: name, source, Windows' answer, the question.
+const std::vector<Fact> kFacts = {
+    // ------------------------------------------------------------ volume enumeration
+    {"FirstVolumeIsAVolumeGuidPath",
+     "kernel32/tests/volume.c test_FindFirstVolume",
+     {1, kAnyError, L"volume GUID path"},
+     [](Platform& p, const Scene&) -> Answer {
+       std::wstring name;
+       const Handle find = p.FindFirstVolume(name);
+       if (find == kInvalidHandle) return Failure(p, 0);
+       p.FindVolumeClose(find);
+       return {1, kAnyError, IsVolumeGuidPath(name) ? L"volume GUID path" : name};
+     },
+     true},
+    {"EnumerationEndsWithNoMoreFilesAndKeepsTheName",
+     "learn.microsoft.com FindNextVolumeW: ERROR_NO_MORE_FILES when no volume is left",
+     {0, 18, L"distinct volume GUID paths, name kept"},
+     [](Platform& p, const Scene&) -> Answer {
+       std::wstring name;
+       const Handle find = p.FindFirstVolume(name);
+       if (find == kInvalidHandle) return Failure(p, -1);
+       Strings seen;
+       bool more = true, well_formed = true;
+       for (int i = 0; more && i < 1000; ++i) {
+         well_formed &=
+             IsVolumeGuidPath(name) && std::find(seen.begin(), seen.end(), name) == seen.end();
+         seen.push_back(name);
+         p.SetLastError(kUntouched);
+         more = p.FindNextVolume(find, name);
+       }
+       Answer answer{more, p.GetLastError(),
+                     std::wstring(well_formed ? L"distinct volume GUID paths" : L"malformed") +
+                         (name == seen.back() ? L", name kept" : L", name changed")};
+       p.FindVolumeClose(find);
+       return answer;
+     },
+     true},
+    {"ClosingAnInvalidSearchFails",
+     "learn.microsoft.com FindVolumeClose: zero on failure",
+     {0},
+     [](Platform& p, const Scene&) -> Answer { return {p.FindVolumeClose(kInvalidHandle)}; }},
+    {"MountPointOfCNamesAnEnumeratedVolume",
+     "kernel32/tests/volume.c test_enum_vols",
+     {1, kAnyError, L"enumerated"},
+     [](Platform& p, const Scene&) -> Answer {
+       const Module kernel32 = p.LoadLibrary(L"kernel32.dll", kForm);
+       const ProcAddress lookup = p.GetProcAddress(kernel32, "GetVolumeNameForVolumeMountPointA");
+       char buffer[261] = {};
+       const bool ok = p.CallGetVolumeNameForVolumeMountPoint(lookup, "C:\\", buffer, 261);
+       if (kernel32 != 0) p.FreeLibrary(kernel32);
+       const Strings volumes = Volumes(p);
+       const bool found =
+           std::find(volumes.begin(), volumes.end(), p.FromAnsi(buffer)) != volumes.end();
+       return {ok, kAnyError, found ? L"enumerated" : p.FromAnsi(buffer)};
+     }},
+    {"LookupOfAPathThatIsNoMountPointFails",
+     "learn.microsoft.com GetVolumeNameForVolumeMountPointW: zero on failure",
+     {0},
+     [](Platform& p, const Scene&) -> Answer {
+       const Module kernel32 = p.LoadLibrary(L"kernel32.dll", kForm);
+       const ProcAddress lookup = p.GetProcAddress(kernel32, "GetVolumeNameForVolumeMountPointA");
+       char buffer[261] = {};
+       const bool ok = p.CallGetVolumeNameForVolumeMountPoint(
+           lookup, "C:\\volumes-no-such-folder\\", buffer, 261);
+       if (kernel32 != 0) p.FreeLibrary(kernel32);
+       return {ok};
+     }},
+    {"MissingLibraryAndExportGiveTheirErrors",
+     "learn.microsoft.com LoadLibraryW, GetProcAddress: ERROR_MOD_NOT_FOUND, ERROR_PROC_NOT_FOUND",
+     {0, win_error::kProcNotFound, L"126"},
+     [](Platform& p, const Scene&) -> Answer {
+       p.SetLastError(kUntouched);
+       const Module missing = p.LoadLibrary(L"volumes-no-such-library.dll", kForm);
+       const std::wstring load_error = std::to_wstring(p.GetLastError());
+       const Module kernel32 = p.LoadLibrary(L"kernel32.dll", kForm);
+       p.SetLastError(kUntouched);
+       const ProcAddress none = p.GetProcAddress(kernel32, "VolumesNoSuchExport");
+       Answer answer{static_cast<int64_t>(none | missing), p.GetLastError(), load_error};
+       // What a failed lookup gave is never called.
+       char buffer[261] = "untouched";
+       if (p.CallGetVolumeNameForVolumeMountPoint(none, "C:\\", buffer, 261) ||
+           std::string_view(buffer) != "untouched") {
+         answer.text += L", called";
+       }
+       if (kernel32 != 0) p.FreeLibrary(kernel32);
+       return answer;
+     }},
+
+    // ------------------------------------------------------------ mount paths
+    {"MountPathsOfTheSystemVolumeAreCAndItsLength",
+     "kernel32/tests/volume.c test_GetVolumePathNamesForVolumeNameW: C:\\ and len 5",
+     {1, kAnyError, L"C:\\ 5"},
+     [](Platform& p, const Scene& s) -> Answer {
+       std::vector<wchar_t> buffer(300, kGuard);
+       uint32_t length = 0;
+       const bool ok =
+           p.GetVolumePathNamesForVolumeName(s.system_volume, buffer.data(), 260, &length);
+       if (!ok) return Failure(p, 0);
+       const Strings paths = SplitMultiString(buffer.data(), std::min<uint32_t>(length, 260));
+       return {1, kAnyError,
+               (paths.empty() ? L"none" : paths.front()) + L" " + std::to_wstring(length)};
+     },
+     true},
+    {"MountPathsInATooSmallBufferGiveMoreDataAndTheLengthNeeded",
+     "kernel32/tests/volume.c test_GetVolumePathNamesForVolumeNameA: ERROR_MORE_DATA",
+     {0, win_error::kMoreData, L"needs 5, nothing past the buffer"},
+     [](Platform& p, const Scene& s) -> Answer {
+       Answer answer{0, win_error::kMoreData, L"needs 5, nothing past the buffer"};
+       for (uint32_t small : {0u, 1u, 3u}) {
+         std::vector<wchar_t> buffer(small + 8, kGuard);
+         uint32_t needed = 0;
+         p.SetLastError(kUntouched);
+         const bool ok = p.GetVolumePathNamesForVolumeName(
+             s.system_volume, small ? buffer.data() : nullptr, small, &needed);
+         Answer one{ok, p.GetLastError(),
+                    L"needs " + std::to_wstring(needed) +
+                        (Untouched(buffer, small) ? L", nothing past the buffer" : L", overrun")};
+         if (!(one == answer)) return one;
+       }
+       return answer;
+     },
+     true},
+    {"MountPathsOfAnUnknownVolumeGiveFileNotFound",
+     "kernel32/tests/volume.c test_GetVolumePathNamesForVolumeNameW: volume_null",
+     {0, win_error::kFileNotFound},
+     [](Platform& p, const Scene&) -> Answer {
+       std::vector<wchar_t> buffer(260);
+       uint32_t length = 0;
+       p.SetLastError(kUntouched);
+       return Failure(p, p.GetVolumePathNamesForVolumeName(
+                             L"\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\",
+                             buffer.data(), 260, &length));
+     },
+     true},
+    {"MountPathsOfAMalformedNameGiveInvalidName",
+     "kernel32/tests/volume.c test_GetVolumePathNamesForVolumeNameW: empty name, no backslash",
+     {0, win_error::kInvalidName, L"no backslash: 123"},
+     [](Platform& p, const Scene& s) -> Answer {
+       std::vector<wchar_t> buffer(260);
+       uint32_t length = 0;
+       p.SetLastError(kUntouched);
+       p.GetVolumePathNamesForVolumeName(DevicePath(s.system_volume), buffer.data(), 260, &length);
+       const std::wstring no_backslash = std::to_wstring(p.GetLastError());
+       p.SetLastError(kUntouched);
+       const bool ok = p.GetVolumePathNamesForVolumeName(L"", buffer.data(), 260, &length);
+       return {ok, p.GetLastError(), L"no backslash: " + no_backslash};
+     }},
+
+    // ------------------------------------------------------------ the DOS-device namespace
+    {"CNamesTheSystemVolumesDevice",
+     "learn.microsoft.com QueryDosDevice; a volume's Volume{GUID} name and its letter share a "
+     "target",
+     {1, kAnyError, L"same device"},
+     [](Platform& p, const Scene& s) -> Answer {
+       const Strings c = Targets(p, L"C:", kForm);
+       if (c.empty()) return Failure(p, 0);
+       bool every_volume = true;
+       for (const std::wstring& volume : Volumes(p)) {
+         const Strings targets = Targets(p, NamespaceName(volume), kForm);
+         every_volume &= !targets.empty() && targets.front().starts_with(L"\\Device\\");
+       }
+       return {1, kAnyError,
+               c.front() == s.system_device && c.front().starts_with(L"\\Device\\")
+                   ? (every_volume ? L"same device" : L"a volume without a device")
+                   : c.front()};
+     },
+     true},
+    {"TargetsInATooSmallBufferGiveInsufficientBuffer",
+     "learn.microsoft.com QueryDosDevice: ERROR_INSUFFICIENT_BUFFER when the buffer is too small",
+     {0, win_error::kInsufficientBuffer, L"nothing past the buffer"},
+     [](Platform& p, const Scene&) -> Answer {
+       const std::wstring name = L"C:";
+       std::vector<wchar_t> buffer(16, kGuard);
+       p.SetLastError(kUntouched);
+       const uint32_t count = p.QueryDosDevice(&name, buffer.data(), 4, kForm);
+       return {count, p.GetLastError(),
+               Untouched(buffer, 4) ? L"nothing past the buffer" : L"overrun"};
+     },
+     true},
+    {"UnknownNameGivesFileNotFound",
+     "kernel32/tests/volume.c test_dos_devices",
+     {0, win_error::kFileNotFound},
+     [](Platform& p, const Scene& s) -> Answer {
+       std::vector<wchar_t> buffer(260);
+       p.SetLastError(kUntouched);
+       return Failure(p, p.QueryDosDevice(&s.free_letter, buffer.data(), 260, kForm));
+     },
+     true},
+    {"NameListGrowsFromInsufficientBufferAndHoldsCAndTheVolume",
+     "learn.microsoft.com QueryDosDevice: lpDeviceName NULL lists every name",
+     {1, win_error::kInsufficientBuffer, L"C: and Volume{GUID} listed"},
+     [](Platform& p, const Scene& s) -> Answer {
+       uint32_t length = 16;
+       std::vector<wchar_t> buffer;
+       uint32_t count = 0, first_error = kAnyError;
+       for (; length < (1u << 24); length *= 2) {
+         buffer.assign(length + 8, kGuard);
+         p.SetLastError(kUntouched);
+         count = p.QueryDosDevice(nullptr, buffer.data(), length, kForm);
+         if (!Untouched(buffer, length)) return {-1, kAnyError, L"overrun"};
+         if (count != 0) break;
+         if (first_error == kAnyError) first_error = p.GetLastError();
+       }
+       const Strings names = SplitMultiString(buffer.data(), std::min(count, length));
+       const auto listed = [&names](const std::wstring& name) {
+         return std::find(names.begin(), names.end(), name) != names.end();
+       };
+       const bool empty_name = std::find(names.begin(), names.end(), L"") != names.end();
+       return {count > 0, first_error,
+               listed(L"C:") && listed(NamespaceName(s.system_volume)) && !empty_name
+                   ? L"C: and Volume{GUID} listed"
+                   : L"missing"};
+     },
+     true},
+    {"RawDefinitionOnAFreeLetterReadsBackAndGoesWithItsTarget",
+     "learn.microsoft.com DefineDosDeviceW: DDD_RAW_TARGET_PATH, DDD_REMOVE_DEFINITION",
+     {1, win_error::kFileNotFound, L"read back"},
+     [](Platform& p, const Scene& s) -> Answer {
+       ScratchLetter letter(p);
+       if (!letter.DefineRaw(s.system_device, kForm)) return Failure(p, -1);
+       const Strings targets = Targets(p, letter.name(), kForm);
+       const bool removed = p.DefineDosDevice(ddd::kRemoveDefinition | ddd::kRawTargetPath,
+                                              letter.name(), &s.system_device, kForm);
+       std::vector<wchar_t> buffer(260);
+       p.SetLastError(kUntouched);
+       p.QueryDosDevice(&letter.name(), buffer.data(), 260, kForm);
+       return {removed, p.GetLastError(),
+               targets == Strings{s.system_device} ? L"read back" : L"not read back"};
+     }},
+    {"RemovingAnUndefinedNameGivesFileNotFound",
+     "learn.microsoft.com DefineDosDeviceW; kernel32/tests/volume.c test_dos_devices",
+     {0, win_error::kFileNotFound},
+     [](Platform& p, const Scene& s) -> Answer {
+       p.SetLastError(kUntouched);
+       return Failure(p, p.DefineDosDevice(ddd::kRemoveDefinition, s.free_letter, nullptr, kForm));
+     }},
+    {"MalformedNamesAreNeverDefined",
+     "Wine's answer; its object manager follows ntdll/tests/om.c (no object name, a path "
+     "under \\?? that does not exist)",
+     {0, win_error::kInvalidName, L"X:\\ 3, a\\b 3"},
+     [](Platform& p, const Scene& s) -> Answer {
+       std::wstring text;
+       for (const wchar_t* name : {L"X:\\", L"a\\b"}) {
+         p.SetLastError(kUntouched);
+         if (p.DefineDosDevice(ddd::kRawTargetPath, name, &s.system_device, kForm)) {
+           p.DefineDosDevice(ddd::kRemoveDefinition, name, nullptr, kForm);
+           return {1, kAnyError, std::wstring(name) + L" defined"};
+         }
+         text += (text.empty() ? L"" : L", ") + std::wstring(name) + L" " +
+                 std::to_wstring(p.GetLastError());
+       }
+       p.SetLastError(kUntouched);
+       const bool ok = p.DefineDosDevice(ddd::kRawTargetPath, L"", &s.system_device, kForm);
+       if (ok) p.DefineDosDevice(ddd::kRemoveDefinition, L"", nullptr, kForm);
+       return {ok, p.GetLastError(), text};
+     }},
+    {"SecondDefinitionStacksOnTheFirst",
+     "learn.microsoft.com \"Defining an MS-DOS Device Name\": the newest definition hides the "
+     "older ones",
+     {1, kAnyError, L"newest first"},
+     [](Platform& p, const Scene& s) -> Answer {
+       ScratchLetter letter(p);
+       if (!letter.DefineRaw(s.system_device, kForm)) return Failure(p, -1);
+       const std::wstring second = L"\\Device\\Null";
+       p.SetLastError(kUntouched);
+       if (!letter.DefineRaw(second, kForm)) return Failure(p, 0);
+       const Strings targets = Targets(p, letter.name(), kForm);
+       return {1, kAnyError,
+               targets == Strings{second, s.system_device} ? L"newest first" : L"other order"};
+     }},
+
+    // ------------------------------------------------------------ drives
+    {"DriveTypeOfCIsFixedWithOrWithoutItsBackslash",
+     "kernel32/tests/drive.c test_GetDriveTypeA: a letter without backslash has its type",
+     {3, kAnyError, L"C: 3"},
+     [](Platform& p, const Scene&) -> Answer {
+       return {p.GetDriveType(L"C:\\", kForm), kAnyError,
+               L"C: " + std::to_wstring(p.GetDriveType(L"C:", kForm))};
+     }},
+    {"DriveTypeOfAFreeLetterIsNoRootDir",
+     "kernel32/tests/drive.c test_GetDriveTypeA",
+     {drive_type::kNoRootDir},
+     [](Platform& p, const Scene& s) -> Answer {
+       return {p.GetDriveType(s.free_letter + L"\\", kForm)};
+     },
+     true},
+    {"LetterDefinedToAVolumeHasThatVolumesDriveType",
+     "learn.microsoft.com GetDriveTypeW: the type of the drive the root leads to",
+     {drive_type::kFixed},
+     [](Platform& p, const Scene& s) -> Answer {
+       ScratchLetter letter(p);
+       if (!letter.DefineRaw(s.system_device, kForm)) return Failure(p, -1);
+       return {p.GetDriveType(letter.name() + L"\\", kForm)};
+     }},
+    {"DriveTypeOfAVolumeGuidPathIsItsVolumes",
+     "learn.microsoft.com \"Naming a Volume\": a volume GUID path stands for the root",
+     {drive_type::kFixed},
+     [](Platform& p, const Scene& s) -> Answer {
+       return {p.GetDriveType(s.system_volume, kForm)};
+     }},
+    {"FreeSpaceOfCIsConsistent",
+     "kernel32/tests/drive.c test_GetDiskFreeSpaceA",
+     {1, kAnyError, L"consistent"},
+     [](Platform& p, const Scene&) -> Answer {
+       uint32_t sectors = 0, bytes = 0, free = 0, total = 0;
+       if (!p.GetDiskFreeSpace(L"C:\\", &sectors, &bytes, &free, &total, kForm)) {
+         return Failure(p, 0);
+       }
+       // Callers may leave out what they do not need.
+       uint32_t only_total = 0;
+       const bool consistent =
+           sectors > 0 && bytes > 0 && (bytes & (bytes - 1)) == 0 && total > 0 && free <= total &&
+           p.GetDiskFreeSpace(L"C:\\", nullptr, nullptr, nullptr, &only_total, kForm) &&
+           only_total == total;
+       return {1, kAnyError, consistent ? L"consistent" : L"inconsistent"};
+     },
+     true},
+    {"FreeSpaceOfAFreeLetterFailsAndLeavesTheResults",
+     "kernel32/tests/drive.c test_GetDiskFreeSpaceA: ERROR_PATH_NOT_FOUND or ERROR_INVALID_DRIVE",
+     {0, win_error::kPathNotFound, L"left alone"},
+     [](Platform& p, const Scene& s) -> Answer {
+       uint32_t sectors = 7, bytes = 7, free = 7, total = 7;
+       p.SetLastError(kUntouched);
+       const bool ok =
+           p.GetDiskFreeSpace(s.free_letter + L"\\", &sectors, &bytes, &free, &total, kForm);
+       return {ok, p.GetLastError(),
+               sectors + bytes + free + total == 28 ? L"left alone" : L"changed"};
+     },
+     true,
+     &kInvalidDrive},
+    {"SerialOfCAndOfTheSystemVolumeAgree",
+     "kernel32/tests/volume.c test_GetVolumeInformationA: the unique volume name works",
+     {1, kAnyError, L"same serial"},
+     [](Platform& p, const Scene& s) -> Answer {
+       uint32_t serial = 0, component = 0, flags = 0, volume_serial = 1;
+       if (!p.GetVolumeInformation(L"C:\\", &serial, &component, &flags)) return Failure(p, 0);
+       const bool ok = p.GetVolumeInformation(s.system_volume, &volume_serial, &component, &flags);
+       return {ok, kAnyError, serial == volume_serial ? L"same serial" : L"other serial"};
+     },
+     true},
+    {"VolumeInformationOfAFolderGivesDirNotRoot",
+     "kernel32/tests/volume.c test_GetVolumeInformationA: a directory off the root",
+     {0, kErrorDirNotRoot},
+     [](Platform& p, const Scene&) -> Answer {
+       uint32_t serial = 0, component = 0, flags = 0;
+       p.SetLastError(kUntouched);
+       return Failure(p, p.GetVolumeInformation(L"C:\\windows\\", &serial, &component, &flags));
+     }},
+
+    // ------------------------------------------------------------ devices
+    {"DeviceNumberOfTheVolumeAndOfItsLetterAgree",
+     "learn.microsoft.com IOCTL_STORAGE_GET_DEVICE_NUMBER: one STORAGE_DEVICE_NUMBER",
+     {1, kAnyError, L"12 bytes, same numbers"},
+     [](Platform& p, const Scene& s) -> Answer {
+       StorageDeviceNumber numbers[2] = {{0xCD, 0xCD, 0xCD}, {0xEF, 0xEF, 0xEF}};
+       uint32_t returned[2] = {};
+       const std::wstring paths[2] = {DevicePath(s.system_volume), L"\\\\.\\C:"};
+       for (int i = 0; i < 2; ++i) {
+         const Handle device = OpenForQueries(p, paths[i]);
+         if (device == kInvalidHandle) return Failure(p, -1);
+         const bool ok = p.DeviceIoControl(device, ioctl::kStorageGetDeviceNumber, nullptr, 0,
+                                           &numbers[i], sizeof numbers[i], &returned[i]);
+         p.CloseHandle(device);
+         if (!ok) return Failure(p, 0);
+       }
+       const bool same = std::memcmp(&numbers[0], &numbers[1], sizeof numbers[0]) == 0;
+       return {1, kAnyError,
+               std::to_wstring(returned[0]) + L" bytes, " + (same ? L"same numbers" : L"differ")};
+     },
+     true},
+    {"DeviceNumberIntoTooSmallABufferGivesInsufficientBuffer",
+     "learn.microsoft.com IOCTL_STORAGE_GET_DEVICE_NUMBER; STATUS_BUFFER_TOO_SMALL",
+     {0, win_error::kInsufficientBuffer, L"returned 0"},
+     [](Platform& p, const Scene& s) -> Answer {
+       return Request(p, s, ioctl::kStorageGetDeviceNumber, sizeof(StorageDeviceNumber) - 1);
+     }},
+    {"UnknownControlCodeGivesInvalidFunction",
+     "learn.microsoft.com DeviceIoControl; STATUS_INVALID_DEVICE_REQUEST",
+     {0, win_error::kInvalidFunction, L"returned 0"},
+     [](Platform& p, const Scene& s) -> Answer { return Request(p, s, 0x12345, 260); }},
+    {"ExtentsOfTheSystemVolumeFillOneRecord",
+     "kernel32/tests/volume.c test_disk_extents: 32 bytes",
+     {1, kAnyError, L"returned 32"},
+     [](Platform& p, const Scene& s) -> Answer {
+       return Request(p, s, ioctl::kVolumeGetVolumeDiskExtents, 260);
+     }},
+    {"PartitionEntryOfTheSystemVolumeIsRead",
+     "learn.microsoft.com IOCTL_DISK_GET_PARTITION_INFO_EX: one PARTITION_INFORMATION_EX",
+     {1, kAnyError, L"returned 144"},
+     [](Platform& p, const Scene& s) -> Answer {
+       return Request(p, s, ioctl::kDiskGetPartitionInfoEx, sizeof(PartitionInformationEx));
+     }},
+    {"OpeningAMissingDeviceGivesFileNotFound",
+     "learn.microsoft.com CreateFileW",
+     {0, win_error::kFileNotFound},
+     [](Platform& p, const Scene&) -> Answer {
+       p.SetLastError(kUntouched);
+       const Handle device = OpenForQueries(p, L"\\\\.\\VolumesNoSuchDevice");
+       if (device != kInvalidHandle) p.CloseHandle(device);
+       return Failure(p, device != kInvalidHandle);
+     },
+     true},
+    {"SecondCloseOfAHandleGivesInvalidHandle",
+     "learn.microsoft.com CloseHandle: ERROR_INVALID_HANDLE",
+     {0, win_error::kInvalidHandle, L"first closed"},
+     [](Platform& p, const Scene&) -> Answer {
+       const Handle device = OpenForQueries(p, L"\\\\.\\C:");
+       if (device == kInvalidHandle) return Failure(p, -1);
+       const bool first = p.CloseHandle(device);
+       p.SetLastError(kUntouched);
+       const bool second = p.CloseHandle(device);
+       return {second, p.GetLastError(), first ? L"first closed" : L"first refused"};
+     },
+     true},
+
+    // ------------------------------------------------------------ mount points, errors
+    {"MountOnALetterInUseGivesDirNotEmpty",
+     "learn.microsoft.com SetVolumeMountPointW; a drive letter in use is a mount point in use",
+     {0, win_error::kDirNotEmpty},
+     [](Platform& p, const Scene& s) -> Answer {
+       p.SetLastError(kUntouched);
+       return Failure(p, p.SetVolumeMountPoint(L"C:\\", s.system_volume));
+     }},
+    {"SystemTextsEndInALineBreakAndUnknownCodesHaveNone",
+     "learn.microsoft.com FormatMessageW: FORMAT_MESSAGE_FROM_SYSTEM",
+     {1, kAnyError, L"\r\n"},
+     [](Platform& p, const Scene&) -> Answer {
+       std::wstring ends;
+       for (uint32_t code : {win_error::kFileNotFound, win_error::kAccessDenied}) {
+         const std::wstring text = p.FormatMessage(code);
+         ends = text.size() > 2 ? text.substr(text.size() - 2) : text;
+         if (ends != L"\r\n") break;
+       }
+       return {p.FormatMessage(0x2000FFFFu).empty(), kAnyError, ends};
+     }},
+};
+
+// Wine 8.0 as Debian 12 ships it.
+const std::vector<WineDeviation> kWineDeviations = {
+    {"SecondDefinitionStacksOnTheFirst",
+     {0, 183, L""},
+     "refuses a second definition of a name with ERROR_ALREADY_EXISTS"},
+    {"LetterDefinedToAVolumeHasThatVolumesDriveType",
+     {drive_type::kNoRootDir},
+     "gives a defined letter no root directory"},
+    {"DriveTypeOfAVolumeGuidPathIsItsVolumes",
+     {drive_type::kUnknown},
+     "knows no drive type for a volume GUID path"},
+    {"DeviceNumberIntoTooSmallABufferGivesInsufficientBuffer",
+     {1, kAnyError, L"returned 11"},
+     "fills a short buffer with the record's first bytes and succeeds"},
+    {"PartitionEntryOfTheSystemVolumeIsRead",
+     {0, win_error::kNotSupported, L"returned 0"},
+     "does not implement IOCTL_DISK_GET_PARTITION_INFO_EX"},
+    {"MountOnALetterInUseGivesDirNotEmpty",
+     {0, win_error::kCallNotImplemented, L""},
+     "does not implement SetVolumeMountPoint"},
+};
+
+}  // namespace
+
+Strings SplitMultiString(const wchar_t* text, std::size_t count) {
+  Strings strings;
+  for (std::size_t at = 0; at < count && text[at] != L'\0';) {
+    strings.emplace_back(text + at);
+    at += strings.back().size() + 1;
+  }
+  return strings;
+}
+
+bool IsVolumeGuidPath(std::wstring_view name) {
+  constexpr std::wstring_view kPrefix = L"\\\\?\\Volume{";
+  constexpr std::wstring_view kShape = L"xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx";
+  if (name.size() != kPrefix.size() + kShape.size() + 2 || !name.starts_with(kPrefix) ||
+      !name.ends_with(L"}\\")) {
+    return false;
+  }
+  for (std::size_t i = 0; i < kShape.size(); ++i) {
+    const wchar_t c = name[kPrefix.size() + i];
+    if (kShape[i] == L'-' ? c != L'-' : !std::iswxdigit(c)) return false;
+  }
+  return true;
+}
+
+Strings Volumes(Platform& platform) {
+  Strings volumes;
+  std::wstring name;
+  const Handle find = platform.FindFirstVolume(name);
+  if (find == kInvalidHandle) return volumes;
+  do {
+    volumes.push_back(name);
+  } while (platform.FindNextVolume(find, name) && volumes.size() < 1000);
+  platform.FindVolumeClose(find);
+  return volumes;
+}
+
+Strings MountPaths(Platform& platform, const std::wstring& volume) {
+  std::vector<wchar_t> buffer(4096);
+  uint32_t length = 0;
+  if (!platform.GetVolumePathNamesForVolumeName(volume, buffer.data(),
+                                                static_cast<uint32_t>(buffer.size()), &length)) {
+    return {};
+  }
+  return SplitMultiString(buffer.data(), std::min<std::size_t>(length, buffer.size()));
+}
+
+Strings Targets(Platform& platform, const std::wstring& name, ApiForm form) {
+  std::vector<wchar_t> buffer(1024);
+  const uint32_t count =
+      platform.QueryDosDevice(&name, buffer.data(), static_cast<uint32_t>(buffer.size()), form);
+  return SplitMultiString(buffer.data(), count);
+}
+
+// Volume{GUID}: the name a volume GUID path has in the DOS-device namespace.
+std::wstring NamespaceName(const std::wstring& volume) {
+  return volume.size() > 5 ? volume.substr(4, volume.size() - 5) : L"";
+}
+
+const std::vector<Fact>& Facts() { return kFacts; }
+const std::vector<WineDeviation>& WineDeviations() { return kWineDeviations; }
+
+std::wstring FreeLetter(Platform& platform) {
+  for (wchar_t letter = L'Y'; letter >= L'D'; --letter) {
+    const std::wstring name{letter, L':'};
+    if (Targets(platform, name, ApiForm::Wide).empty()) return name;
+  }
+  return {};
+}
+
+ScratchLetter::ScratchLetter(Platform& platform)
+    : platform_(platform), name_(FreeLetter(platform)) {}
+
+ScratchLetter::~ScratchLetter() {
+  if (name_.empty()) return;
+  for (int i = 0; i < 4 && Defined(); ++i) {
+    platform_.DefineDosDevice(ddd::kRemoveDefinition, name_, nullptr, ApiForm::Wide);
+  }
+  EXPECT_FALSE(Defined()) << "scratch letter " << platform_.ToAnsi(name_) << " left behind";
+}
+
+std::wstring ScratchLetter::Target() {
+  const Strings targets = Targets(platform_, name_, ApiForm::Wide);
+  return targets.empty() ? L"" : targets.front();
+}
+
+bool ScratchLetter::DefineRaw(const std::wstring& nt_device, ApiForm form) {
+  return platform_.DefineDosDevice(ddd::kRawTargetPath, name_, &nt_device, form);
+}
+
+Scene Arrange(Platform& platform) {
+  Scene scene;
+  for (const std::wstring& volume : Volumes(platform)) {
+    const Strings paths = MountPaths(platform, volume);
+    if (std::find(paths.begin(), paths.end(), L"C:\\") != paths.end()) {
+      scene.system_volume = volume;
+      const Strings targets = Targets(platform, NamespaceName(volume), ApiForm::Wide);
+      if (!targets.empty()) scene.system_device = targets.front();
+    }
+  }
+  scene.free_letter = FreeLetter(platform);
+  return scene;
+}
+
+Answer Expected(const Fact& fact, bool under_wine) {
+  if (under_wine) {
+    for (const WineDeviation& deviation : kWineDeviations) {
+      if (std::string_view(deviation.fact) == fact.name) return deviation.wine;
+    }
+  }
+  return fact.windows;
+}
+
+::testing::AssertionResult Holds(const Fact& fact, const Answer& got, bool under_wine) {
+  const Answer expected = Expected(fact, under_wine);
+  const auto same = [&got](const Answer& want) {
+    return got.result == want.result && got.text == want.text &&
+           (want.error == kAnyError || got.error == want.error);
+  };
+  if (same(expected) || (!under_wine && fact.also && same(*fact.also))) {
+    return ::testing::AssertionSuccess();
+  }
+  const auto show = [](const Answer& answer) {
+    std::string text(answer.text.begin(), answer.text.end());
+    return std::to_string(answer.result) + ", error " +
+           (answer.error == kAnyError ? std::string("any") : std::to_string(answer.error)) +
+           ", \"" + text + "\"";
+  };
+  return ::testing::AssertionFailure()
+         << fact.name << " (" << fact.source << ")\n  expected " << show(expected)
+         << (under_wine ? " (under Wine)" : "") << "\n  got      " << show(got);
+}
+
+Counts CountFacts(int simulator_only) {
+  const int both = static_cast<int>(kFacts.size());
+  return {both + simulator_only, both, simulator_only, static_cast<int>(kWineDeviations.size())};
+}
+
+}  // namespace vol::contract
