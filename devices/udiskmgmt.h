@@ -16,43 +16,33 @@
 
 namespace vol {
 
-// How each query opens a device: the access it asks for and the sharing it allows.
+// How each query opens a device: the access it asks for, the sharing it allows.
 struct DeviceOpen {
   uint32_t access, share, attributes;
 };
 namespace device_open {
-inline constexpr uint32_t kRead = file_access::kGenericRead, kWrite = file_access::kGenericWrite;
-inline constexpr uint32_t kShareReadWrite = file_access::kShareRead | file_access::kShareWrite;
-inline constexpr uint32_t kNormal = file_access::kAttributeNormal;
-// A volume's device number (GetVolume_Storage): no access at all, any sharing.
-inline constexpr DeviceOpen kVolumeNumber{file_access::kNone,
-                                          kShareReadWrite | file_access::kShareDelete, 0};
-// A volume's extents: read and write, others may too.
-inline constexpr DeviceOpen kVolumeExtents{kRead | kWrite, kShareReadWrite, 0};
-// A drive's device number: the full edition opens for queries only and shares nothing;
-// the reduced one reads and lets others read and write.
-inline constexpr DeviceOpen kDriveNumber = edition::kFull
-                                               ? DeviceOpen{file_access::kNone, 0, kNormal}
-                                               : DeviceOpen{kRead, kShareReadWrite, kNormal};
-// The report's target: read, others may read and write.
-inline constexpr DeviceOpen kReport{kRead, kShareReadWrite, kNormal};
+using namespace file_access;
+inline constexpr DeviceOpen kVolumeNumber{kNone, kShareRead | kShareWrite | kShareDelete, 0};
+inline constexpr DeviceOpen kVolumeExtents{kGenericRead | kGenericWrite, kShareRead | kShareWrite,
+                                           0};
+// The full edition asks a drive for its number with no access and shares nothing.
+inline constexpr DeviceOpen kDriveNumber =
+    edition::kFull ? DeviceOpen{kNone, 0, kAttributeNormal}
+                   : DeviceOpen{kGenericRead, kShareRead | kShareWrite, kAttributeNormal};
+inline constexpr DeviceOpen kReport{kGenericRead, kShareRead | kShareWrite, kAttributeNormal};
 }  // namespace device_open
 
-// Opens an existing device with the build's form of CreateFile.
 DeviceHandle OpenDevice(Platform& platform, const std::wstring& path, const DeviceOpen& how);
 // IOCTL_STORAGE_GET_DEVICE_NUMBER; false, with the system's error, when the device is not
 // open or does not answer.
 bool RequestDeviceNumber(Platform& platform, const DeviceHandle& device,
                          StorageDeviceNumber& number);
-
-// GetVolumeInformationA's serial number of a root path; nothing, with the system's
-// error, when it cannot tell.
+// The serial number and the cluster counts of a root path; nothing, with the system's
+// error, when the system cannot tell.
 std::optional<uint32_t> VolumeSerialNumber(Platform& platform, const std::wstring& root_path);
-// GetDiskFreeSpace of a root path, in the build's form.
 struct FreeSpace {
   uint32_t sectors_per_cluster = 0, bytes_per_sector = 0, free_clusters = 0, total_clusters = 0;
-  // In 32 bits, as the system's own cluster size.
-  uint32_t ClusterSize() const { return sectors_per_cluster * bytes_per_sector; }
+  uint32_t ClusterSize() const { return sectors_per_cluster * bytes_per_sector; }  // 32 bits
 };
 std::optional<FreeSpace> DiskFreeSpace(Platform& platform, const std::wstring& root_path);
 
