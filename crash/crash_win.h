@@ -6,12 +6,13 @@
 #include <string>
 
 #include "crash/bug_report.h"
+#include "platform/edition.h"
 
 namespace vol::crash_detail {
 
 // The caption of the reporter's boxes: the program's name, as the toolkit's own
 // message dialogs show it.
-inline constexpr wchar_t kCaption[] = L"volumes";
+inline constexpr const wchar_t* kCaption = edition::kProgramName;
 
 // GCC's own C++ exceptions travel as structured exceptions on x86-64; catch clauses,
 // or std::terminate, take them.
