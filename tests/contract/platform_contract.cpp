@@ -449,6 +449,30 @@ const std::vector<Fact> kFacts = {
      [](Platform& p, const Scene& s) -> Answer {
        return Request(p, s, ioctl::kDiskGetPartitionInfoEx, sizeof(PartitionInformationEx));
      }},
+    {"DevicePathsOpenTheVolumeAndDirectoriesAreRefused",
+     "learn.microsoft.com CreateFileW, \"Physical Disks and Volumes\" and \"Directories\" (a "
+     "directory needs FILE_FLAG_BACKUP_SEMANTICS)",
+     {1, kAnyError, L"\\\\.\\C: opens, GLOBALROOT opens; volume root 5, C:\\ 5, C: 5"},
+     [](Platform& p, const Scene& s) -> Answer {
+       std::wstring text;
+       for (const std::wstring& path :
+            {std::wstring(L"\\\\.\\C:"), L"\\\\?\\GLOBALROOT" + s.system_device}) {
+         const Handle device = OpenForQueries(p, path);
+         if (device == kInvalidHandle) return Failure(p, 0);
+         p.CloseHandle(device);
+       }
+       for (const std::wstring& path :
+            {s.system_volume, std::wstring(L"C:\\"), std::wstring(L"C:")}) {
+         p.SetLastError(kUntouched);
+         const Handle directory = OpenForQueries(p, path);
+         const uint32_t error = p.GetLastError();
+         if (directory != kInvalidHandle) p.CloseHandle(directory);
+         text += std::wstring(text.empty() ? L"" : L", ") +
+                 (path == s.system_volume ? L"volume root" : path) + L" " +
+                 (directory != kInvalidHandle ? L"opens" : std::to_wstring(error));
+       }
+       return {1, kAnyError, L"\\\\.\\C: opens, GLOBALROOT opens; " + text};
+     }},
     {"OpeningAMissingDeviceGivesFileNotFound",
      "learn.microsoft.com CreateFileW",
      {0, win_error::kFileNotFound},
@@ -496,6 +520,9 @@ const std::vector<Fact> kFacts = {
 
 // Wine 8.0 as Debian 12 ships it.
 const std::vector<WineDeviation> kWineDeviations = {
+    {"DevicePathsOpenTheVolumeAndDirectoriesAreRefused",
+     {1, kAnyError, L"\\\\.\\C: opens, GLOBALROOT opens; volume root opens, C:\\ 5, C: 5"},
+     "opens a volume GUID path's root directory without FILE_FLAG_BACKUP_SEMANTICS"},
     {"SecondDefinitionStacksOnTheFirst",
      {0, 183, L""},
      "refuses a second definition of a name with ERROR_ALREADY_EXISTS"},

@@ -934,6 +934,11 @@ Handle SimMachine::CreateFile(const std::wstring& path, uint32_t access, uint32_
       device = FindDevice(device_path.substr(std::wcslen(prefix)));
     }
   }
+  // C:\ and C: (the current folder on C:) are folders of a drive, not its device.
+  if (!device && device_path.size() == 2 && IsLetter(device_path[0]) && device_path[1] == L':') {
+    Failed(record, FindDosName(device_path) ? win_error::kAccessDenied : win_error::kPathNotFound);
+    return kInvalidHandle;
+  }
   const std::wstring name = NamespaceName(device_path);
   if (!device && (name.empty() || ResolveDosName(name, &device) != Resolved::Device)) {
     Failed(record, win_error::kFileNotFound);
