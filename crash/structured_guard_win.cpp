@@ -11,8 +11,6 @@
 //    loops, dialogs and the stack walk all work there) and jumps back to the guard
 //    with __builtin_longjmp, which restores registers only: no unwinding runs through
 //    the abandoned frames, whose unwind state is not to be trusted.
-#include "crash/guard_win.h"
-
 #include <float.h>
 #include <malloc.h>
 #include <windows.h>
@@ -20,6 +18,7 @@
 #include <cstdint>
 
 #include "crash/crash_win.h"
+#include "crash/guard_win.h"
 
 namespace vol::crash_detail {
 namespace {

@@ -15,8 +15,7 @@ bool GetPartitionInfoEx(Platform& platform, Handle device, PartitionInformationE
 
 // Mounts volume_name (a volume GUID path with its trailing backslash) at mount_path;
 // an empty mount_path tries C:\ to Z:\ in order and takes the first the system accepts.
-bool mount_vol(Platform& platform, const std::wstring& volume_name,
-               const std::wstring& mount_path);
+bool mount_vol(Platform& platform, const std::wstring& volume_name, const std::wstring& mount_path);
 bool unmount_vol(Platform& platform, const std::wstring& mount_path);
 
 // The volume GUID path mounted at mount_path, through GetVolumeNameForVolumeMountPointA

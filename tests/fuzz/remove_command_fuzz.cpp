@@ -26,8 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (switches & 1) machine.Fail(SimMachine::Call::DefineDosDevice, win_error::kAccessDenied);
 
   testing::FakeView view;
-  ListRow row{switches & 2 ? L"" : caption,
-              std::vector<std::wstring>(kColumns.size() - 1)};
+  ListRow row{switches & 2 ? L"" : caption, std::vector<std::wstring>(kColumns.size() - 1)};
   row.sub_items[kSubPathName] = path;
   row.sub_items[kSubDosDevice] = target;
   view.selected = row;

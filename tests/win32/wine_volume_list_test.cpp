@@ -98,8 +98,7 @@ TEST_F(WineVolumeList, OneRowPerVolumeOfTheSystemInItsOrder) {
     ASSERT_EQ(row.sub_items.size(), kSubItems);
 
     // The first mount path (Windows also has volumes without one, and folder mounts).
-    EXPECT_EQ(row.sub(kSubPathName),
-              volume.paths.empty() ? std::wstring() : volume.paths.front());
+    EXPECT_EQ(row.sub(kSubPathName), volume.paths.empty() ? std::wstring() : volume.paths.front());
 
     const std::wstring& device = row.sub(kSubDosDevice);
     EXPECT_EQ(device.rfind(L"\\Device\\", 0), 0u) << platform_.ToAnsi(device);
@@ -117,18 +116,16 @@ TEST_F(WineVolumeList, OneRowPerVolumeOfTheSystemInItsOrder) {
                 ::GetDiskFreeSpaceW(volume.name.c_str(), &sectors, &bytes, &free, &total)
                     ? std::to_wstring(int64_t{sectors * bytes} * (int64_t{total} + 1))
                     : L"0");
-      EXPECT_EQ(row.sub(kSubSerial),
-                ::GetVolumeInformationW(volume.name.c_str(), nullptr, 0, &serial, nullptr, nullptr,
-                                        nullptr, 0)
-                    ? SerialText(serial)
-                    : L"");
+      EXPECT_EQ(row.sub(kSubSerial), ::GetVolumeInformationW(volume.name.c_str(), nullptr, 0,
+                                                             &serial, nullptr, nullptr, nullptr, 0)
+                                         ? SerialText(serial)
+                                         : L"");
     }
   }
 
   // C:'s volume among them.
-  EXPECT_TRUE(std::any_of(view_.rows.begin(), view_.rows.end(), [](const ListRow& row) {
-    return row.sub(kSubPathName) == L"C:\\";
-  }));
+  EXPECT_TRUE(std::any_of(view_.rows.begin(), view_.rows.end(),
+                          [](const ListRow& row) { return row.sub(kSubPathName) == L"C:\\"; }));
 }
 
 TEST_F(WineVolumeList, RefreshingAgainGivesTheSameRows) {
