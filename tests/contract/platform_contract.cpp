@@ -6,9 +6,11 @@
 #include <string_view>
 #include <vector>
 
+#include "devices/udiskmgmt.h"
 #include "gtest/gtest.h"
 #include "platform/edition.h"
 #include "platform/records.h"
+#include "platform/unique_any.h"
 
 namespace vol::contract {
 namespace {
@@ -28,30 +30,39 @@ bool Untouched(const std::vector<wchar_t>& buffer, std::size_t from) {
 
 Answer Failure(Platform& platform, int64_t result) { return {result, platform.GetLastError(), {}}; }
 
-// The device of the system volume, opened as the program opens volumes for queries.
-Handle OpenForQueries(Platform& platform, const std::wstring& path) {
-  return platform.CreateFile(
-      path, file_access::kNone,
-      file_access::kShareRead | file_access::kShareWrite | file_access::kShareDelete,
-      file_access::kOpenExisting, 0, kForm);
+// A device opened as the program opens a volume for its number: no access asked.
+DeviceHandle OpenForQueries(Platform& platform, const std::wstring& path) {
+  return OpenDevice(platform, path, device_open::kVolumeNumber);
+}
+
+// GetVolumeNameForVolumeMountPointA as the program reaches it, through kernel32 by name;
+// the call's result, and the name it wrote.
+bool LookUpVolumeName(Platform& platform, const char* mount_path, std::wstring& name) {
+  const PlatformModule kernel32(platform.LoadLibrary(L"kernel32.dll", kForm), {&platform});
+  const ProcAddress lookup =
+      platform.GetProcAddress(kernel32.get(), "GetVolumeNameForVolumeMountPointA");
+  char buffer[261] = {};
+  const bool ok = platform.CallGetVolumeNameForVolumeMountPoint(lookup, mount_path, buffer, 261);
+  name = platform.FromAnsi(buffer);
+  return ok;
 }
 
 std::wstring DevicePath(const std::wstring& volume) { return volume.substr(0, volume.size() - 1); }
 
 // One control request on the system volume: result, error, bytes returned.
 Answer Request(Platform& platform, const Scene& scene, uint32_t code, uint32_t size) {
-  const Handle device = OpenForQueries(platform, DevicePath(scene.system_volume));
-  if (device == kInvalidHandle) return {-1, platform.GetLastError(), L"cannot open"};
+  const DeviceHandle device = OpenForQueries(platform, DevicePath(scene.system_volume));
+  if (!device) return {-1, platform.GetLastError(), L"cannot open"};
   std::vector<uint8_t> out(size + 16, 0xEE);
   uint32_t returned = 0;
   platform.SetLastError(kUntouched);
-  const bool ok = platform.DeviceIoControl(device, code, nullptr, 0, out.data(), size, &returned);
+  const bool ok =
+      platform.DeviceIoControl(device.get(), code, nullptr, 0, out.data(), size, &returned);
   Answer answer{ok, ok ? kAnyError : platform.GetLastError(),
                 L"returned " + std::to_wstring(returned)};
   if (!std::all_of(out.begin() + size, out.end(), [](uint8_t b) { return b == 0xEE; })) {
     answer.text += L", written past the buffer";
   }
-  platform.CloseHandle(device);
   return answer;
 }
 
@@ -65,9 +76,7 @@ const std::vector<Fact> kFacts = {
      {1, kAnyError, L"volume GUID path"},
      [](Platform& p, const Scene&) -> Answer {
        std::wstring name;
-       const Handle find = p.FindFirstVolume(name);
-       if (find == kInvalidHandle) return Failure(p, 0);
-       p.FindVolumeClose(find);
+       if (!VolumeSearch(p.FindFirstVolume(name), {&p})) return Failure(p, 0);
        return {1, kAnyError, IsVolumeGuidPath(name) ? L"volume GUID path" : name};
      },
      true},
@@ -76,8 +85,8 @@ const std::vector<Fact> kFacts = {
      {0, 18, L"distinct volume GUID paths, name kept"},
      [](Platform& p, const Scene&) -> Answer {
        std::wstring name;
-       const Handle find = p.FindFirstVolume(name);
-       if (find == kInvalidHandle) return Failure(p, -1);
+       const VolumeSearch find(p.FindFirstVolume(name), {&p});
+       if (!find) return Failure(p, -1);
        Strings seen;
        bool more = true, well_formed = true;
        for (int i = 0; more && i < 1000; ++i) {
@@ -85,13 +94,11 @@ const std::vector<Fact> kFacts = {
              IsVolumeGuidPath(name) && std::find(seen.begin(), seen.end(), name) == seen.end();
          seen.push_back(name);
          p.SetLastError(kUntouched);
-         more = p.FindNextVolume(find, name);
+         more = p.FindNextVolume(find.get(), name);
        }
-       Answer answer{more, p.GetLastError(),
-                     std::wstring(well_formed ? L"distinct volume GUID paths" : L"malformed") +
-                         (name == seen.back() ? L", name kept" : L", name changed")};
-       p.FindVolumeClose(find);
-       return answer;
+       return {more, p.GetLastError(),
+               std::wstring(well_formed ? L"distinct volume GUID paths" : L"malformed") +
+                   (name == seen.back() ? L", name kept" : L", name changed")};
      },
      true},
     {"ClosingAnInvalidSearchFails",
@@ -102,27 +109,18 @@ const std::vector<Fact> kFacts = {
      "kernel32/tests/volume.c test_enum_vols",
      {1, kAnyError, L"enumerated"},
      [](Platform& p, const Scene&) -> Answer {
-       const Module kernel32 = p.LoadLibrary(L"kernel32.dll", kForm);
-       const ProcAddress lookup = p.GetProcAddress(kernel32, "GetVolumeNameForVolumeMountPointA");
-       char buffer[261] = {};
-       const bool ok = p.CallGetVolumeNameForVolumeMountPoint(lookup, "C:\\", buffer, 261);
-       if (kernel32 != 0) p.FreeLibrary(kernel32);
+       std::wstring name;
+       const bool ok = LookUpVolumeName(p, "C:\\", name);
        const Strings volumes = Volumes(p);
-       const bool found =
-           std::find(volumes.begin(), volumes.end(), p.FromAnsi(buffer)) != volumes.end();
-       return {ok, kAnyError, found ? L"enumerated" : p.FromAnsi(buffer)};
+       const bool found = std::find(volumes.begin(), volumes.end(), name) != volumes.end();
+       return {ok, kAnyError, found ? L"enumerated" : name};
      }},
     {"LookupOfAPathThatIsNoMountPointFails",
      "learn.microsoft.com GetVolumeNameForVolumeMountPointW: zero on failure",
      {0},
      [](Platform& p, const Scene&) -> Answer {
-       const Module kernel32 = p.LoadLibrary(L"kernel32.dll", kForm);
-       const ProcAddress lookup = p.GetProcAddress(kernel32, "GetVolumeNameForVolumeMountPointA");
-       char buffer[261] = {};
-       const bool ok = p.CallGetVolumeNameForVolumeMountPoint(
-           lookup, "C:\\volumes-no-such-folder\\", buffer, 261);
-       if (kernel32 != 0) p.FreeLibrary(kernel32);
-       return {ok};
+       std::wstring name;
+       return {LookUpVolumeName(p, "C:\\volumes-no-such-folder\\", name)};
      }},
     {"MissingLibraryAndExportGiveTheirErrors",
      "learn.microsoft.com LoadLibraryW, GetProcAddress: ERROR_MOD_NOT_FOUND, ERROR_PROC_NOT_FOUND",
@@ -131,9 +129,9 @@ const std::vector<Fact> kFacts = {
        p.SetLastError(kUntouched);
        const Module missing = p.LoadLibrary(L"volumes-no-such-library.dll", kForm);
        const std::wstring load_error = std::to_wstring(p.GetLastError());
-       const Module kernel32 = p.LoadLibrary(L"kernel32.dll", kForm);
+       const PlatformModule kernel32(p.LoadLibrary(L"kernel32.dll", kForm), {&p});
        p.SetLastError(kUntouched);
-       const ProcAddress none = p.GetProcAddress(kernel32, "VolumesNoSuchExport");
+       const ProcAddress none = p.GetProcAddress(kernel32.get(), "VolumesNoSuchExport");
        Answer answer{static_cast<int64_t>(none | missing), p.GetLastError(), load_error};
        // What a failed lookup gave is never called.
        char buffer[261] = "untouched";
@@ -141,7 +139,6 @@ const std::vector<Fact> kFacts = {
            std::string_view(buffer) != "untouched") {
          answer.text += L", called";
        }
-       if (kernel32 != 0) p.FreeLibrary(kernel32);
        return answer;
      }},
 
@@ -415,12 +412,12 @@ const std::vector<Fact> kFacts = {
        uint32_t returned[2] = {};
        const std::wstring paths[2] = {DevicePath(s.system_volume), L"\\\\.\\C:"};
        for (int i = 0; i < 2; ++i) {
-         const Handle device = OpenForQueries(p, paths[i]);
-         if (device == kInvalidHandle) return Failure(p, -1);
-         const bool ok = p.DeviceIoControl(device, ioctl::kStorageGetDeviceNumber, nullptr, 0,
-                                           &numbers[i], sizeof numbers[i], &returned[i]);
-         p.CloseHandle(device);
-         if (!ok) return Failure(p, 0);
+         const DeviceHandle device = OpenForQueries(p, paths[i]);
+         if (!device) return Failure(p, -1);
+         if (!p.DeviceIoControl(device.get(), ioctl::kStorageGetDeviceNumber, nullptr, 0,
+                                &numbers[i], sizeof numbers[i], &returned[i])) {
+           return Failure(p, 0);
+         }
        }
        const bool same = std::memcmp(&numbers[0], &numbers[1], sizeof numbers[0]) == 0;
        return {1, kAnyError,
@@ -457,19 +454,16 @@ const std::vector<Fact> kFacts = {
        std::wstring text;
        for (const std::wstring& path :
             {std::wstring(L"\\\\.\\C:"), L"\\\\?\\GLOBALROOT" + s.system_device}) {
-         const Handle device = OpenForQueries(p, path);
-         if (device == kInvalidHandle) return Failure(p, 0);
-         p.CloseHandle(device);
+         if (!OpenForQueries(p, path)) return Failure(p, 0);
        }
        for (const std::wstring& path :
             {s.system_volume, std::wstring(L"C:\\"), std::wstring(L"C:")}) {
          p.SetLastError(kUntouched);
-         const Handle directory = OpenForQueries(p, path);
+         const bool opens = static_cast<bool>(OpenForQueries(p, path));
          const uint32_t error = p.GetLastError();
-         if (directory != kInvalidHandle) p.CloseHandle(directory);
          text += std::wstring(text.empty() ? L"" : L", ") +
                  (path == s.system_volume ? L"volume root" : path) + L" " +
-                 (directory != kInvalidHandle ? L"opens" : std::to_wstring(error));
+                 (opens ? L"opens" : std::to_wstring(error));
        }
        return {1, kAnyError, L"\\\\.\\C: opens, GLOBALROOT opens; " + text};
      }},
@@ -478,16 +472,15 @@ const std::vector<Fact> kFacts = {
      {0, win_error::kFileNotFound},
      [](Platform& p, const Scene&) -> Answer {
        p.SetLastError(kUntouched);
-       const Handle device = OpenForQueries(p, L"\\\\.\\VolumesNoSuchDevice");
-       if (device != kInvalidHandle) p.CloseHandle(device);
-       return Failure(p, device != kInvalidHandle);
+       const bool opens = static_cast<bool>(OpenForQueries(p, L"\\\\.\\VolumesNoSuchDevice"));
+       return Failure(p, opens);
      },
      true},
     {"SecondCloseOfAHandleGivesInvalidHandle",
      "learn.microsoft.com CloseHandle: ERROR_INVALID_HANDLE",
      {0, win_error::kInvalidHandle, L"first closed"},
      [](Platform& p, const Scene&) -> Answer {
-       const Handle device = OpenForQueries(p, L"\\\\.\\C:");
+       const Handle device = OpenForQueries(p, L"\\\\.\\C:").release();
        if (device == kInvalidHandle) return Failure(p, -1);
        const bool first = p.CloseHandle(device);
        p.SetLastError(kUntouched);
@@ -571,12 +564,11 @@ bool IsVolumeGuidPath(std::wstring_view name) {
 Strings Volumes(Platform& platform) {
   Strings volumes;
   std::wstring name;
-  const Handle find = platform.FindFirstVolume(name);
-  if (find == kInvalidHandle) return volumes;
+  const VolumeSearch find(platform.FindFirstVolume(name), {&platform});
+  if (!find) return volumes;
   do {
     volumes.push_back(name);
-  } while (platform.FindNextVolume(find, name) && volumes.size() < 1000);
-  platform.FindVolumeClose(find);
+  } while (platform.FindNextVolume(find.get(), name) && volumes.size() < 1000);
   return volumes;
 }
 
