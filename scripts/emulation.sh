@@ -91,22 +91,23 @@ setup_i386() {
 }
 
 # Where 32-bit programs are emulated: builds the wrapper that makes Wine's 32-bit start
-# take a second instead of a minute (scripts/mmap_noreplace.c) into FOLDER and exports
+# take a second instead of a minute and keeps each thread on its own thread storage
+# (scripts/qemu_i386_preload.c) into FOLDER and exports
 # QEMU_SET_ENV, through which qemu preloads it into each 32-bit program. A 64-bit
 # program that inherits the variable through Wine finds an empty library of its own
 # bitness under the same name ($LIB is each loader's own library folder).
 # Elsewhere it does nothing.
 use_i386_emulation() {
-  local folder=$1 source=$VOLUMES_ROOT/scripts/mmap_noreplace.c
+  local folder=$1 source=$VOLUMES_ROOT/scripts/qemu_i386_preload.c
   [ "$(i386_kind)" = emulated ] || return 0
   local lib32=$folder/lib/i386-linux-gnu lib64=$folder/lib/x86_64-linux-gnu
-  if [ ! "$lib32/mmap_noreplace.so" -nt "$source" ]; then
+  if [ ! "$lib32/qemu_i386_preload.so" -nt "$source" ]; then
     # Built beside and then renamed: tests started in parallel may arrive here together.
     mkdir -p "$lib32" "$lib64" &&
-      gcc -m32 -O2 -fPIC -shared -nostdlib -o "$lib32/mmap_noreplace.so.$$" "$source" &&
-      : | gcc -x c -O2 -fPIC -shared -nostdlib -o "$lib64/mmap_noreplace.so.$$" - &&
-      mv -f "$lib64/mmap_noreplace.so.$$" "$lib64/mmap_noreplace.so" &&
-      mv -f "$lib32/mmap_noreplace.so.$$" "$lib32/mmap_noreplace.so" || return 1
+      gcc -m32 -O2 -fPIC -shared -nostdlib -o "$lib32/qemu_i386_preload.so.$$" "$source" &&
+      : | gcc -x c -O2 -fPIC -shared -nostdlib -o "$lib64/qemu_i386_preload.so.$$" - &&
+      mv -f "$lib64/qemu_i386_preload.so.$$" "$lib64/qemu_i386_preload.so" &&
+      mv -f "$lib32/qemu_i386_preload.so.$$" "$lib32/qemu_i386_preload.so" || return 1
   fi
-  export QEMU_SET_ENV="LD_PRELOAD=$folder/\$LIB/mmap_noreplace.so"
+  export QEMU_SET_ENV="LD_PRELOAD=$folder/\$LIB/qemu_i386_preload.so"
 }

@@ -101,7 +101,7 @@ summary_line() {  # summary_line BUILD TEST HOW STATUS [COUNTS]
 }
 
 # Where 32-bit programs are emulated, Wine's 32-bit processes start quickly (see
-# scripts/mmap_noreplace.c), but qemu mishandles some of the signals Wine uses: a fault
+# scripts/qemu_i386_preload.c), but qemu mishandles some of the signals Wine uses: a fault
 # reaches Wine without its trap number, a thread interrupted to be suspended or ended may
 # crash. A process may then crash or hang, at random or every time. So the 32-bit
 # suites run under emulation but for the cases listed here, each left out for the reason
