@@ -46,31 +46,44 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 program_pid=
+# Stops what this script started, on every path: the program (through its Wine server)
+# and the private display. Nothing here may end the cleanup early.
 cleanup() {
+  set +e
   [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null
-  wineserver -k >/dev/null 2>&1 || true
+  wineserver -k >/dev/null 2>&1
   stop_xvfb
+  return 0
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+log=build/$name.run.log
+# Ends the script with the program's own last words.
+fail_with_log() {
+  say "the last lines of $log:" >&2
+  tail -n 15 "$log" | sed 's/^/  /' >&2
+  die "$*"
+}
+
 start_xvfb 1600x900 || die "could not start Xvfb"
 say "running $exe on the private display $DISPLAY"
-wine64 explorer /desktop=volumes,1600x900 "$exe" >"build/$name.run.log" 2>&1 &
+wine64 explorer /desktop=volumes,1600x900 "$exe" >"$log" 2>&1 &
 program_pid=$!
 
 # The main window's title: the full title, or the layout caption the reduced build keeps.
-# Where the program is emulated, a dot every five seconds shows that it is still coming.
+# Where the program is emulated, a line every five seconds shows that it is still coming.
 window=
 for tick in $(seq 240); do
   window=$(xdotool search --name 'Karrowin|^Volumes$' 2>/dev/null | head -n 1 || true)
   [ -n "$window" ] && break
-  kill -0 "$program_pid" 2>/dev/null || die "volumes.exe ended before it showed its window"
+  kill -0 "$program_pid" 2>/dev/null || fail_with_log "volumes.exe ended before it showed its window"
   [ $((tick % 10)) -eq 0 ] && printf 'volumes: waiting for the window (%ds)\n' $((tick / 2))
   sleep 0.5
 done
-[ -n "$window" ] || die "volumes.exe showed no window within two minutes (see build/$name.run.log)"
-sleep 2  # let the first refresh fill the list and paint
+[ -n "$window" ] || fail_with_log "volumes.exe showed no window within two minutes"
+sleep 2 # let the first refresh fill the list and paint
+kill -0 "$program_pid" 2>/dev/null || fail_with_log "volumes.exe ended after it showed its window"
 
 mkdir -p build/screenshots
 shot=build/screenshots/volumes-$bits.png
