@@ -9,8 +9,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$VOLUMES_ROOT"
 
 install_deps
-version=$(sed -n 's/^project(volumes VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-[ -n "$version" ] || die "no version in CMakeLists.txt"
+version=$(sed -n 's/^set(VOLUMES_VERSION \([0-9.]*\))$/\1/p' cmake/identity.cmake)
+[ -n "$version" ] || die "no version in cmake/identity.cmake"
 
 out=build/release
 rm -rf "$out"
