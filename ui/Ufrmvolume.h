@@ -99,21 +99,6 @@ constexpr std::size_t CountInEdition(const Row (&table)[N]) {
 inline constexpr auto kColumns = EditionRows<CountInEdition(kColumnTable)>(kColumnTable);
 // Commands read the volume of a row as its caption.
 static_assert(kColumns[0]->Shows(&ListRecord::volume));
-// The sub-item that shows a field (column k is sub-item k - 1); -1, which reads as
-// empty, for a field this edition's list does not show.
-constexpr int SubItemOf(auto field) {
-  for (std::size_t i = 1; i < kColumns.size(); ++i) {
-    if (kColumns[i]->Shows(field)) return static_cast<int>(i) - 1;
-  }
-  return -1;
-}
-inline constexpr int kSubPathName = SubItemOf(&ListRecord::pathname),
-                     kSubDiskNumber = SubItemOf(&ListRecord::disknumber),
-                     kSubPartitionNumber = SubItemOf(&ListRecord::partitionnumber),
-                     kSubDosDevice = SubItemOf(&ListRecord::dosdevice),
-                     kSubVolumeSize = SubItemOf(&ListRecord::size),
-                     kSubSerial = SubItemOf(&ListRecord::serial);
-
 // A list row as text: the caption (column "Volume") and the sub-items in column order,
 // and the index of the record it shows.
 struct ListRow {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/ui/ui_support.h"
+#include "tests/unit/fake_view.h"
 
 namespace vol::ui_test {
 namespace {

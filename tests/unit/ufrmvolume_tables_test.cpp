@@ -8,6 +8,7 @@
 #include "devices/text_forms.h"
 #include "devices/udiskmgmt.h"
 #include "tests/sim/sim_machine.h"
+#include "tests/unit/fake_view.h"
 #include "ui/Ufrmvolume.h"
 
 namespace vol {
@@ -342,7 +343,7 @@ TEST(VolumeSizeTest, CountsOneClusterMoreInSixtyFourBits) {
       {0x20000, 0x10000, 500, 0},                 // the cluster size wraps at 32 bits
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.spc << " x " << c.bps << " x " << c.total);
+    SCOPED_TRACE(::testing::Message() << c.spc << " x " << c.bps << " x " << c.total);
     EXPECT_EQ(get_volume_size(FreeSpace{c.spc, c.bps, 0, c.total}), c.size);
   }
   EXPECT_EQ(get_volume_size(std::nullopt), 0);
