@@ -46,6 +46,14 @@ std::wstring DeviceQueryName(const std::wstring& volume_name) {
   return volume_name.substr(4, volume_name.size() - 5);
 }
 
+// Opens path, asks its device number and closes it again.
+std::optional<StorageDeviceNumber> DeviceNumberOf(Platform& platform, const std::wstring& path,
+                                                  const DeviceOpen& how) {
+  StorageDeviceNumber number{};
+  if (!RequestDeviceNumber(platform, OpenDevice(platform, path, how), number)) return std::nullopt;
+  return number;
+}
+
 // --- the report ---
 
 constexpr std::array<std::wstring_view, 3> kStyleLines{L"Style: MBR", L"Style: GPT", L"Style: RAW"};
@@ -190,16 +198,11 @@ void VolumeNameToDeviceName(Platform& platform, const std::wstring& volume_name,
 std::optional<StorageDeviceNumber> GetVolume_Storage(Platform& platform,
                                                      const std::wstring& volume_name,
                                                      std::wstring& error) {
-  StorageDeviceNumber number{};
   // The error code is read once the handle is closed again.
-  if (RequestDeviceNumber(
-          platform,
-          OpenDevice(platform, WithoutTrailingBackslash(volume_name), device_open::kVolumeNumber),
-          number)) {
-    return number;
-  }
-  error = SystemErrorText(platform, platform.GetLastError());
-  return std::nullopt;
+  const std::optional<StorageDeviceNumber> number =
+      DeviceNumberOf(platform, WithoutTrailingBackslash(volume_name), device_open::kVolumeNumber);
+  if (!number) error = SystemErrorText(platform, platform.GetLastError());
+  return number;
 }
 
 std::optional<DiskExtent> GetVolumeExtent(Platform& platform, const std::wstring& volume_name) {
@@ -228,12 +231,7 @@ std::optional<DiskExtent> GetVolumeExtent(Platform& platform, const std::wstring
 
 std::optional<StorageDeviceNumber> GetDeviceNumber(Platform& platform,
                                                    const std::wstring& device_path) {
-  StorageDeviceNumber number{};
-  if (!RequestDeviceNumber(platform, OpenDevice(platform, device_path, device_open::kDriveNumber),
-                           number)) {
-    return std::nullopt;
-  }
-  return number;
+  return DeviceNumberOf(platform, device_path, device_open::kDriveNumber);
 }
 
 void ForEachDosDeviceName(Platform& platform, ApiForm form,

@@ -19,6 +19,7 @@ namespace {
 
 constexpr uint32_t kRefreshDelayMs = 500;
 constexpr std::wstring_view kInputCaption = L"Lindquay";
+
 // The bit of the drive a path begins with (C: gives 2); -1 when it begins with none.
 int DriveBit(std::wstring_view path) {
   if (path.size() < 2 || path[1] != L':') return -1;
