@@ -21,9 +21,7 @@ set(VOLUMES_SYSTEM_LIBS
 volumes_layers("" ${VOLUMES_FULL})
 option(VOLUMES_STARTUP_TRACE "Write the start-up's marks for the start-up benchmark" OFF)
 if(VOLUMES_STARTUP_TRACE)
-  # The marks are the benchmark's: their writer lives with it.
   target_compile_definitions(volumes_platform PUBLIC VOLUMES_STARTUP_TRACE)
-  target_sources(volumes_platform PRIVATE ${CMAKE_SOURCE_DIR}/bench/wine/startup_trace_win.cpp)
 endif()
 
 # The program itself: app/, the top floor.

@@ -4,7 +4,6 @@
 #include <array>
 #include <string>
 
-#include "devices/device_error.h"
 #include "platform/edition.h"
 #include "platform/unique_any.h"
 
@@ -13,18 +12,6 @@ namespace {
 
 constexpr uint32_t kVolumeNameBufferLength = 261;  // MAX_PATH + 1 bytes
 constexpr uint32_t kDosNameQueryLength = 260;      // enough to tell a name is defined
-
-// The platform says no by its result; only a DeviceError raised on the way is shown
-// here, in a box of the operation's own name.
-template <typename Operation>
-bool ShowingDeviceErrors(Platform& platform, const std::wstring& name, Operation operation) {
-  try {
-    return operation();
-  } catch (const DeviceError& error) {
-    platform.MessageBox(name + L":" + error.message(), name, mb::kOk, ApiForm::Ansi);
-    return false;
-  }
-}
 
 }  // namespace
 
@@ -36,20 +23,17 @@ bool GetPartitionInfoEx(Platform& platform, Handle device, PartitionInformationE
 
 bool mount_vol(Platform& platform, const std::wstring& volume_name,
                const std::wstring& mount_path) {
-  return ShowingDeviceErrors(platform, L"mount_vol", [&] {
-    if (!mount_path.empty()) return platform.SetVolumeMountPoint(mount_path, volume_name);
-    // A letter is free exactly when the system accepts the mount on it; A and B are
-    // left to floppies.
-    for (wchar_t letter = L'C'; letter <= L'Z'; ++letter) {
-      if (platform.SetVolumeMountPoint(std::wstring{letter} + L":\\", volume_name)) return true;
-    }
-    return false;
-  });
+  if (!mount_path.empty()) return platform.SetVolumeMountPoint(mount_path, volume_name);
+  // A letter is free exactly when the system accepts the mount on it; A and B are left
+  // to floppies.
+  for (wchar_t letter = L'C'; letter <= L'Z'; ++letter) {
+    if (platform.SetVolumeMountPoint(std::wstring{letter} + L":\\", volume_name)) return true;
+  }
+  return false;
 }
 
 bool unmount_vol(Platform& platform, const std::wstring& mount_path) {
-  return ShowingDeviceErrors(platform, L"unmount_vol",
-                             [&] { return platform.DeleteVolumeMountPoint(mount_path); });
+  return platform.DeleteVolumeMountPoint(mount_path);
 }
 
 void GetMountPointVolumeName(Platform& platform, const std::wstring& mount_path,

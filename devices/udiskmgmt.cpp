@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <exception>
+#include <cstring>
 
-#include "devices/device_error.h"
 #include "devices/lib.h"
 #include "devices/text_forms.h"
 #include "devices/ubits.h"
@@ -21,6 +20,8 @@ namespace {
 constexpr uint32_t kDeviceNameLength = 260;  // QueryDosDeviceW for one volume or DOS name
 constexpr uint32_t kFloppyQueryLength = 1024;
 constexpr std::size_t kDosListStartLength = 65535;
+constexpr std::size_t kExtentsBufferBytes = 260;
+constexpr std::wstring_view kShadowCopyPrefix = L"harddiskvolumeshadowcopy";
 constexpr int64_t kMegabyte = 1048576;
 
 // The text at the start of a buffer up to its first NUL, never past limit characters:
@@ -43,6 +44,14 @@ std::wstring DeviceQueryName(const std::wstring& volume_name) {
   if (volume_name.find(L':') != std::wstring::npos) return volume_name;
   if (volume_name.size() <= 5) return {};
   return volume_name.substr(4, volume_name.size() - 5);
+}
+
+// Opens path, asks its device number and closes it again.
+std::optional<StorageDeviceNumber> DeviceNumberOf(Platform& platform, const std::wstring& path,
+                                                  const DeviceOpen& how) {
+  StorageDeviceNumber number{};
+  if (!RequestDeviceNumber(platform, OpenDevice(platform, path, how), number)) return std::nullopt;
+  return number;
 }
 
 // --- the report ---
@@ -178,38 +187,51 @@ std::optional<FreeSpace> DiskFreeSpace(Platform& platform, const std::wstring& r
 void VolumeNameToDeviceName(Platform& platform, const std::wstring& volume_name,
                             std::wstring& device_name) {
   device_name.clear();
-  try {
-    const std::wstring query_name = DeviceQueryName(volume_name);
-    if (query_name.empty()) return;
-    std::vector<wchar_t> buffer(kDeviceNameLength);
-    if (platform.QueryDosDevice(&query_name, buffer.data(), kDeviceNameLength, ApiForm::Wide) ==
-        0) {
-      return;
-    }
+  const std::wstring query_name = DeviceQueryName(volume_name);
+  if (query_name.empty()) return;
+  std::vector<wchar_t> buffer(kDeviceNameLength);
+  if (platform.QueryDosDevice(&query_name, buffer.data(), kDeviceNameLength, ApiForm::Wide) != 0) {
     device_name = InBuildText(platform, TextUpToNul(buffer.data(), buffer.size()));
-  } catch (const std::exception& error) {
-    device_name.clear();
-    const std::wstring text = L"VolumeNameToDeviceName:" + ErrorText(error);
-    if constexpr (edition::kFull) {
-      platform.MessageBox(text, L"lindquay", mb::kOk, ApiForm::Ansi);
-    } else {
-      platform.ShowMessage(text);
-    }
   }
 }
 
-bool GetDeviceNumber(Platform& platform, const std::wstring& device_path, int32_t& disk_number,
-                     int32_t& partition_number) {
-  disk_number = -1;
-  partition_number = -1;
-  StorageDeviceNumber number{};
-  if (!RequestDeviceNumber(platform, OpenDevice(platform, device_path, device_open::kDriveNumber),
-                           number)) {
-    return false;
+std::optional<StorageDeviceNumber> GetVolume_Storage(Platform& platform,
+                                                     const std::wstring& volume_name,
+                                                     std::wstring& error) {
+  // The error code is read once the handle is closed again.
+  const std::optional<StorageDeviceNumber> number =
+      DeviceNumberOf(platform, WithoutTrailingBackslash(volume_name), device_open::kVolumeNumber);
+  if (!number) error = SystemErrorText(platform, platform.GetLastError());
+  return number;
+}
+
+std::optional<DiskExtent> GetVolumeExtent(Platform& platform, const std::wstring& volume_name) {
+  const DeviceHandle device =
+      OpenDevice(platform, WithoutTrailingBackslash(volume_name), device_open::kVolumeExtents);
+  std::vector<unsigned char> buffer(kExtentsBufferBytes, 0);
+  uint32_t returned = 0;
+  if (!device ||
+      !platform.DeviceIoControl(device.get(), ioctl::kVolumeGetVolumeDiskExtents, nullptr, 0,
+                                buffer.data(), static_cast<uint32_t>(buffer.size()), &returned)) {
+    return std::nullopt;
   }
-  disk_number = static_cast<int32_t>(number.DeviceNumber);
-  partition_number = static_cast<int32_t>(number.PartitionNumber);
-  return true;
+  VolumeDiskExtentsHeader header;
+  std::memcpy(&header, buffer.data(), sizeof header);
+  // Only the first extent is read, and it always lies inside the buffer, whatever
+  // count the header claims.
+  static_assert(kFirstExtentOffset + sizeof(DiskExtent) <= kExtentsBufferBytes);
+  // An extent the reply did not reach is not there, whatever the header claims.
+  if (header.NumberOfDiskExtents == 0 || returned < kFirstExtentOffset + sizeof(DiskExtent)) {
+    return std::nullopt;
+  }
+  DiskExtent first;
+  std::memcpy(&first, buffer.data() + kFirstExtentOffset, sizeof first);
+  return first;
+}
+
+std::optional<StorageDeviceNumber> GetDeviceNumber(Platform& platform,
+                                                   const std::wstring& device_path) {
+  return DeviceNumberOf(platform, device_path, device_open::kDriveNumber);
 }
 
 void ForEachDosDeviceName(Platform& platform, ApiForm form,
@@ -258,6 +280,15 @@ bool IsFloppyDevice(Platform& platform, const std::wstring& dos_name) {
     target = TextUpToNul(buffer.data(), buffer.size());
   }
   return LowerAscii(target).find(L"floppy") != std::wstring::npos;
+}
+
+void GetShadowCopyDevices(Platform& platform, std::optional<std::vector<std::wstring>>& list) {
+  if (!list) list.emplace();
+  ForEachDosDeviceName(platform, edition::kApi, [&list](std::wstring_view name) {
+    if (EqualsIgnoringAsciiCase(name.substr(0, kShadowCopyPrefix.size()), kShadowCopyPrefix)) {
+      list->emplace_back(name);
+    }
+  });
 }
 
 std::wstring CutAtBlank(const std::wstring& text) { return text.substr(0, text.find(L' ')); }

@@ -47,14 +47,21 @@ struct FreeSpace {
 std::optional<FreeSpace> DiskFreeSpace(Platform& platform, const std::wstring& root_path);
 
 // The NT device name of a volume GUID path or a DOS name such as C:; empty when the
-// namespace has no target. Never raises: an error inside is shown in a message box.
+// namespace has no target.
 void VolumeNameToDeviceName(Platform& platform, const std::wstring& volume_name,
                             std::wstring& device_name);
 
-// Disk and partition number of a drive-letter device path (\\.\C:); -1 each and
-// false when the device cannot be opened or asked.
-bool GetDeviceNumber(Platform& platform, const std::wstring& device_path, int32_t& disk_number,
-                     int32_t& partition_number);
+// The device number of a volume GUID path, with or without its trailing backslash;
+// nothing, with the system's text in error, when it cannot be opened or asked.
+std::optional<StorageDeviceNumber> GetVolume_Storage(Platform& platform,
+                                                     const std::wstring& volume_name,
+                                                     std::wstring& error);
+// The first extent of a volume; nothing when it cannot be opened or reports no extent.
+std::optional<DiskExtent> GetVolumeExtent(Platform& platform, const std::wstring& volume_name);
+// The device number of a drive-letter device path (\\.\C:); nothing when the device
+// cannot be opened or asked.
+std::optional<StorageDeviceNumber> GetDeviceNumber(Platform& platform,
+                                                   const std::wstring& device_path);
 
 // Walks the whole DOS-device list (growing the buffer until it fits, within a limit no
 // real namespace reaches; beyond it the walk gives no names) and hands each
@@ -66,6 +73,8 @@ void ForEachDosDeviceName(Platform& platform, ApiForm form,
 uint32_t GetDosDriveMask(Platform& platform);
 // True when the target of a DOS name (A:) contains "floppy" in any case.
 bool IsFloppyDevice(Platform& platform, const std::wstring& dos_name);
+// Appends the shadow-copy device names to list, creating it when absent.
+void GetShadowCopyDevices(Platform& platform, std::optional<std::vector<std::wstring>>& list);
 
 // The part of text before its first blank, or text itself when it has none.
 std::wstring CutAtBlank(const std::wstring& text);

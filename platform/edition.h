@@ -33,6 +33,12 @@ inline constexpr wchar_t kProgramName[] = L"" VOLUMES_NAME;
 // The author's contact address: the end of the window title and the bug report's recipient.
 inline constexpr std::wstring_view kContactAddress = L"" VOLUMES_CONTACT;
 
+// What a scan asks: the size and serial of each volume, the shadow copies in the
+// DOS-device view, and letters without a root directory among its drives.
+inline constexpr bool kVolumeSizeAndSerial = kFull;
+inline constexpr bool kShadowCopies = kFull;
+inline constexpr bool kListNoRootDir = kFull;
+
 // The report: the full edition asks the device number before the partition entry, says
 // "NONE" for a partition entry it cannot read, and has a serial line.
 struct ReportSteps {

@@ -4,30 +4,19 @@
 
 #include <algorithm>
 #include <cstring>
-#include <exception>
 #include <iterator>
+#include <numeric>
 #include <string_view>
 #include <utility>
 
-#include "devices/device_error.h"
 #include "devices/lib.h"
 #include "devices/text_forms.h"
 #include "devices/ubits.h"
 #include "devices/udiskmgmt.h"
-#include "platform/grow_buffer.h"
-#include "platform/text.h"
-#include "platform/unique_any.h"
 
 namespace vol {
-
-std::vector<volumes> volume_table(kVolumeTableRows);
-std::array<dosdevices, 26> dosdevice_table;
-
 namespace {
 
-constexpr std::wstring_view kShadowCopyPrefix = L"harddiskvolumeshadowcopy";
-constexpr uint32_t kMountPathChars = 260;  // MAX_PATH, the first try of the path-name list
-constexpr std::size_t kExtentsBufferBytes = 260;
 constexpr uint32_t kRefreshDelayMs = 500;
 constexpr std::wstring_view kInputCaption = L"Lindquay";
 
@@ -38,83 +27,25 @@ int DriveBit(std::wstring_view path) {
   return letter >= L'a' && letter <= L'z' ? letter - L'a' : -1;
 }
 
-// The first entry of a volume's mount-path list. The list of a volume mounted in many
-// folders can outgrow MAX_PATH; then the call says how much it needs.
-std::wstring FirstMountPath(Platform& platform, const std::wstring& volume_name) {
-  std::vector<wchar_t> buffer;  // its spare last character ends the text
-  GrowAndRetry(
-      buffer, std::size_t{kMountPathChars} + 1, kListLengthLimit,
-      [&](std::vector<wchar_t>& paths) -> std::optional<std::size_t> {
-        uint32_t needed = 0;
-        if (platform.GetVolumePathNamesForVolumeName(
-                volume_name, paths.data(), static_cast<uint32_t>(paths.size() - 1), &needed) ||
-            platform.GetLastError() != win_error::kMoreData) {
-          return std::nullopt;
-        }
-        return std::size_t{needed} + 1;
-      });
-  return std::wstring(buffer.data());
+// Disk and partition number, of which only the low 8 bits are shown; 255 when unknown.
+using Numbers = std::pair<uint8_t, uint8_t>;
+constexpr uint8_t kUnknownNumber = 255;
+constexpr Numbers kUnknownNumbers{kUnknownNumber, kUnknownNumber};
+
+Numbers Low8(const StorageDeviceNumber& number) {
+  return {static_cast<uint8_t>(number.DeviceNumber), static_cast<uint8_t>(number.PartitionNumber)};
 }
 
-// Disk and partition number, first success wins: the device number, then the first
-// extent's disk (partition unknown), else both unknown.
-void FillDiskNumbers(Platform& platform, volumes& row) {
-  try {
-    const StorageDeviceNumber number = GetVolume_Storage(platform, row.volume);
-    row.disknumber = static_cast<uint8_t>(number.DeviceNumber);
-    row.partitionnumber = static_cast<uint8_t>(number.PartitionNumber);
-    return;
-  } catch (const DeviceError&) {
-  }
-  row.disknumber = 255;
-  row.partitionnumber = 255;
-  try {
-    if (const auto extent = GetVolumeExtent(platform, row.volume)) {
-      row.disknumber = static_cast<uint8_t>(extent->DiskNumber);
-    }
-  } catch (const DeviceError&) {
-  }
+// The device number, else the first extent's disk with the partition unknown.
+Numbers DiskNumbers(const VolumeRecord& volume) {
+  if (volume.device_number) return Low8(*volume.device_number);
+  if (volume.first_extent)
+    return {static_cast<uint8_t>(volume.first_extent->DiskNumber), kUnknownNumber};
+  return kUnknownNumbers;
 }
 
-bool Qualifies(const std::wstring& device_name) {
-  const std::wstring lower = LowerAscii(device_name);
-  return lower.find(L"cdrom") == std::wstring::npos && lower.find(L"floppy") == std::wstring::npos;
-}
-
-void EnumerateVolumes(Platform& platform) {
-  std::wstring name;
-  VolumeSearch search(platform.FindFirstVolume(name), {&platform});
-  if (!search) throw DeviceError(L"invalid handle");
-  std::size_t count = 0;
-  do {
-    std::wstring device;
-    VolumeNameToDeviceName(platform, name, device);
-    if (!Qualifies(device)) continue;
-    if (count == volume_table.size()) volume_table.emplace_back();
-    volumes& row = volume_table[count];
-    row.volume = name;
-    row.dosdevice = device;
-    row.pathname = FirstMountPath(platform, name);
-    FillDiskNumbers(platform, row);
-    if constexpr (edition::kVolumeSizeAndSerial) {
-      row.size = get_volume_size(platform, name);
-      row.serial = get_volume_serial(platform, name);
-    }
-    ++count;
-  } while (platform.FindNextVolume(search.get(), name));
-}
-
-bool KeepsDriveType(uint32_t type) {
-  switch (type) {
-    case drive_type::kRemovable:
-    case drive_type::kFixed:
-    case drive_type::kRamdisk:
-      return true;
-    case drive_type::kNoRootDir:
-      return edition::kListNoRootDir;
-    default:
-      return false;
-  }
+std::wstring SerialText(const std::optional<uint32_t>& serial) {
+  return serial ? HexText(*serial) : std::wstring();
 }
 
 // The file name of a path, without its folder. Only the reduced edition asks for it.
@@ -134,16 +65,16 @@ int CompareCells(const ColumnRow& column, const ListRecord& a, const ListRecord&
 }
 
 // The list row of a record: one cell for each column, written as its column says.
-ListRow RowOf(const ListRecord& record) {
+ListRow RowOf(const ListRecord& record, std::size_t index) {
   std::vector<std::wstring> cells;
   cells.reserve(kColumns.size());
   for (const ColumnRow* column : kColumns) {
     const std::optional<int64_t> number = column->number ? record.*column->number : std::nullopt;
     cells.push_back(column->text ? record.*column->text : number ? Decimal(*number) : L"");
   }
-  return ListRow{
-      std::move(cells.front()),
-      {std::make_move_iterator(cells.begin() + 1), std::make_move_iterator(cells.end())}};
+  return ListRow{std::move(cells.front()),
+                 {std::make_move_iterator(cells.begin() + 1), std::make_move_iterator(cells.end())},
+                 index};
 }
 
 bool Offered(Command command) {
@@ -154,117 +85,13 @@ bool Offered(Command command) {
 
 }  // namespace
 
-// ---------------------------------------------------------------- device queries
-
-StorageDeviceNumber GetVolume_Storage(Platform& platform, const std::wstring& volume_name) {
-  try {
-    StorageDeviceNumber number{};
-    // The error code is read once the handle is closed again.
-    if (!RequestDeviceNumber(
-            platform,
-            OpenDevice(platform, WithoutTrailingBackslash(volume_name), device_open::kVolumeNumber),
-            number)) {
-      throw DeviceError(SystemErrorText(platform, platform.GetLastError()));
-    }
-    return number;
-  } catch (const std::exception& error) {
-    throw DeviceError(L"GetVolume_Storage:" + ErrorText(error));
-  }
-}
-
-std::optional<VolumeExtent> GetVolumeExtent(Platform& platform, const std::wstring& volume_name) {
-  std::optional<VolumeExtent> extent;
-  try {
-    const DeviceHandle device =
-        OpenDevice(platform, WithoutTrailingBackslash(volume_name), device_open::kVolumeExtents);
-    if (!device) return extent;
-    std::vector<unsigned char> buffer(kExtentsBufferBytes, 0);
-    uint32_t returned = 0;
-    if (!platform.DeviceIoControl(device.get(), ioctl::kVolumeGetVolumeDiskExtents, nullptr, 0,
-                                  buffer.data(), static_cast<uint32_t>(buffer.size()), &returned)) {
-      return extent;
-    }
-    VolumeDiskExtentsHeader header;
-    std::memcpy(&header, buffer.data(), sizeof header);
-    // Only the first extent is read, and it always lies inside the buffer, whatever
-    // count the header claims.
-    static_assert(kFirstExtentOffset + sizeof(DiskExtent) <= kExtentsBufferBytes);
-    // An extent the reply did not reach is not there, whatever the header claims.
-    if (header.NumberOfDiskExtents > 0 && returned >= kFirstExtentOffset + sizeof(DiskExtent)) {
-      DiskExtent first;
-      std::memcpy(&first, buffer.data() + kFirstExtentOffset, sizeof first);
-      extent = VolumeExtent{first.DiskNumber, first.StartingOffset, first.ExtentLength};
-    }
-    return extent;
-  } catch (const std::exception& error) {
-    throw DeviceError(L"_GetVolumeExtent:" + ErrorText(error));
-  }
-}
-
-void GetShadowCopyDevices(Platform& platform, std::optional<std::vector<std::wstring>>& list) {
-  if (!list) list.emplace();
-  ForEachDosDeviceName(platform, edition::kApi, [&list](std::wstring_view name) {
-    if (EqualsIgnoringAsciiCase(name.substr(0, kShadowCopyPrefix.size()), kShadowCopyPrefix)) {
-      list->emplace_back(name);
-    }
-  });
-}
-
-// ---------------------------------------------------------------- volume table
-
-void list_volumes(Platform& platform) {
-  volume_table.assign(kVolumeTableRows, volumes{});
-  try {
-    EnumerateVolumes(platform);
-  } catch (const std::exception& error) {
-    platform.ShowMessage(L"list_volumes:" + ErrorText(error));
-  }
-}
-
-int64_t get_volume_size(Platform& platform, const std::wstring& path) {
-  const std::optional<FreeSpace> space = DiskFreeSpace(platform, path);
+int64_t get_volume_size(const std::optional<FreeSpace>& space) {
   if (!space) return 0;
   return static_cast<int64_t>(space->ClusterSize()) * (int64_t{space->total_clusters} + 1);
 }
 
 std::wstring get_volume_serial(Platform& platform, const std::wstring& path) {
-  const std::optional<uint32_t> serial = VolumeSerialNumber(platform, path);
-  return serial ? HexText(*serial) : std::wstring();
-}
-
-// ---------------------------------------------------------------- DOS-device table
-
-void list_dosdevices(Platform& platform) {
-  dosdevice_table.fill(dosdevices{});
-  const uint32_t mask = GetDosDriveMask(platform);
-  std::size_t count = 0;
-  for (int i = 0; i < 26; ++i) {
-    const std::wstring drive{static_cast<wchar_t>(L'A' + i), L':'};
-    const uint32_t type = platform.GetDriveType(drive + L"\\", edition::kApi);
-    if (!IsBitSet(mask, i) || !KeepsDriveType(type)) continue;
-    if (type == drive_type::kRemovable && IsFloppyDevice(platform, drive)) continue;
-    int32_t disk = -1, partition = -1;
-    GetDeviceNumber(platform, L"\\\\.\\" + drive, disk, partition);
-    dosdevices& row = dosdevice_table[count++];
-    row.disknumber = static_cast<uint8_t>(disk);
-    row.partitionnumber = static_cast<uint8_t>(partition);
-    row.drive = drive;
-    VolumeNameToDeviceName(platform, drive, row.dosdevice);
-  }
-}
-
-bool is_volume_drive(const std::wstring& drive) {
-  const std::wstring_view letter = std::wstring_view(drive).substr(0, 2);
-  return std::ranges::any_of(volume_table, [letter](const volumes& row) {
-    return !row.pathname.empty() &&
-           EqualsIgnoringAsciiCase(std::wstring_view(row.pathname).substr(0, 2), letter);
-  });
-}
-
-bool is_dosdevice_target(const std::wstring& name) {
-  return std::ranges::any_of(dosdevice_table, [&name](const dosdevices& row) {
-    return !row.drive.empty() && EqualsIgnoringAsciiCase(row.dosdevice, name);
-  });
+  return SerialText(VolumeSerialNumber(platform, path));
 }
 
 std::wstring unitmask_to_drive(uint32_t unitmask) {
@@ -282,65 +109,47 @@ const std::wstring& ListRow::sub(int index) const {
   return sub_items[static_cast<std::size_t>(index)];
 }
 
-std::vector<ListRecord> VolumeRows() {
+std::vector<ListRecord> ShownRecords(const MachineScan& scan) {
   std::vector<ListRecord> rows;
-  rows.reserve(volume_table.size());
-  for (const volumes& v : volume_table) {
-    if (v.volume.empty()) continue;
-    rows.push_back({RowKind::Volume, v.volume, v.pathname, v.disknumber, v.partitionnumber,
-                    v.dosdevice, v.size, v.serial});
+  uint32_t volume_letters = 0;  // a letter is a volume's when its first mount path is on it
+  for (const VolumeRecord& volume : scan.volumes) {
+    const std::wstring path = volume.mount_paths.empty() ? L"" : volume.mount_paths.front();
+    if (const int bit = DriveBit(path); bit >= 0) volume_letters = SetBit(volume_letters, bit);
+    if (volume.guid_path.empty()) continue;
+    const Numbers numbers = DiskNumbers(volume);
+    rows.push_back({.volume = volume.guid_path,
+                    .pathname = path,
+                    .disknumber = numbers.first,
+                    .partitionnumber = numbers.second,
+                    .dosdevice = volume.nt_name,
+                    .size = get_volume_size(volume.free_space),
+                    .serial = SerialText(volume.serial)});
+  }
+  for (const DriveRecord& drive : scan.drives) {
+    if (IsBitSet(volume_letters, drive.letter - L'A')) continue;
+    const Numbers numbers = drive.device_number ? Low8(*drive.device_number) : kUnknownNumbers;
+    rows.push_back({.kind = RowKind::DosDevice,
+                    .pathname = edition::kDosRowBackslash ? drive.drive() + L"\\" : drive.drive(),
+                    .disknumber = numbers.first,
+                    .partitionnumber = numbers.second,
+                    .dosdevice = drive.nt_name});
+  }
+  for (const ShadowRecord& shadow : scan.shadows) {
+    rows.push_back({.kind = RowKind::ShadowCopy,
+                    .dosdevice = shadow.target,
+                    .size = get_volume_size(shadow.free_space),
+                    .serial = SerialText(shadow.serial)});
   }
   return rows;
 }
 
-std::vector<ListRecord> DosDeviceRows() {
-  // is_volume_drive for every letter at once: one pass over the volume table, not one a row.
-  uint32_t volume_letters = 0;
-  for (const volumes& v : volume_table) {
-    if (const int bit = DriveBit(v.pathname); bit >= 0)
-      volume_letters = SetBit(volume_letters, bit);
-  }
-  const auto on_volume = [volume_letters](const std::wstring& drive) {
-    const int bit = DriveBit(drive);
-    return bit >= 0 ? IsBitSet(volume_letters, bit) : is_volume_drive(drive);
-  };
-  std::vector<ListRecord> rows;
-  for (const dosdevices& d : dosdevice_table) {
-    if (d.drive.empty() || on_volume(d.drive)) continue;
-    ListRecord& row = rows.emplace_back();
-    row.kind = RowKind::DosDevice;
-    row.pathname = edition::kDosRowBackslash ? d.drive + L"\\" : d.drive;
-    row.disknumber = d.disknumber;
-    row.partitionnumber = d.partitionnumber;
-    row.dosdevice = d.dosdevice;
-  }
-  return rows;
-}
-
-std::vector<ListRecord> ShadowCopyRows(Platform& platform) {
-  std::vector<ListRecord> rows;
-  if (!edition::kShadowCopies) return rows;
-  std::optional<std::vector<std::wstring>> names;
-  GetShadowCopyDevices(platform, names);
-  for (const std::wstring& name : *names) {
-    const std::wstring target = L"\\??\\" + LowerAscii(name);
-    // The target is lower case already; the test stays case-blind so that it can
-    // never reject a name the shadow-copy list accepted.
-    if (LowerAscii(target).find(kShadowCopyPrefix) == std::wstring::npos) continue;
-    if (is_dosdevice_target(target)) continue;
-    ListRecord& row = rows.emplace_back();
-    row.kind = RowKind::ShadowCopy;
-    row.dosdevice = target;
-    row.size = get_volume_size(platform, target + L"\\");
-    row.serial = get_volume_serial(platform, target + L"\\");
-  }
-  return rows;
-}
-
-std::vector<ListRow> SortedRows(std::vector<ListRecord> records, const SortOrder& order) {
+std::vector<ListRow> SortedRows(const std::vector<ListRecord>& records, const SortOrder& order) {
+  std::vector<std::size_t> shown(records.size());
+  std::iota(shown.begin(), shown.end(), std::size_t{0});
   if (order.column >= 0 && static_cast<std::size_t>(order.column) < kColumns.size()) {
     const ColumnRow& column = *kColumns[static_cast<std::size_t>(order.column)];
-    std::ranges::stable_sort(records, [&](const ListRecord& a, const ListRecord& b) {
+    std::ranges::stable_sort(shown, [&](std::size_t i, std::size_t j) {
+      const ListRecord &a = records[i], &b = records[j];
       if (a.kind != b.kind) return a.kind < b.kind;
       const int difference = CompareCells(column, a, b);
       return order.descending ? difference > 0 : difference < 0;
@@ -348,7 +157,7 @@ std::vector<ListRow> SortedRows(std::vector<ListRecord> records, const SortOrder
   }
   std::vector<ListRow> rows;
   rows.reserve(records.size());
-  for (const ListRecord& record : records) rows.push_back(RowOf(record));
+  for (const std::size_t record : shown) rows.push_back(RowOf(records[record], record));
   return rows;
 }
 
@@ -364,25 +173,28 @@ void Tfrmvolumes::FormShow() {
 }
 
 void Tfrmvolumes::refresh_list() {
-  list_volumes(platform_);
-  records_ = VolumeRows();
-  if (view_.IsChecked(Command::Getnonvolumedrives1)) {
-    list_dosdevices(platform_);
-    std::ranges::move(DosDeviceRows(), std::back_inserter(records_));
-    std::ranges::move(ShadowCopyRows(platform_), std::back_inserter(records_));
-  }
+  scan_ = Scan(platform_, {.dos_devices = view_.IsChecked(Command::Getnonvolumedrives1),
+                           .search_failed = [this](const std::wstring& reason) {
+                             platform_.ShowMessage(L"list_volumes:" + reason);
+                           }});
+  records_ = ShownRecords(scan_);
   view_.SetRows(SortedRows(records_, order_));
+}
+
+const ListRecord* Tfrmvolumes::Selected() {
+  const std::optional<std::size_t> record = view_.SelectedRecord();
+  return record && *record < records_.size() ? &records_[*record] : nullptr;
 }
 
 void Tfrmvolumes::lvvolumesColumnClick(int column) {
   if (column < 0 || static_cast<std::size_t>(column) >= kColumns.size()) return;
   order_ = {column, order_.column == column && !order_.descending};
-  const std::optional<ListRow> selected = view_.SelectedRow();
+  const std::optional<std::size_t> selected = view_.SelectedRecord();
   const std::vector<ListRow> rows = SortedRows(records_, order_);
   view_.SetRows(rows);
   view_.ShowSortOrder(order_);
   if (!selected) return;
-  if (const auto row = std::ranges::find(rows, *selected); row != rows.end()) {
+  if (const auto row = std::ranges::find(rows, *selected, &ListRow::record); row != rows.end()) {
     view_.SelectRow(static_cast<int>(row - rows.begin()));
   }
 }
@@ -403,25 +215,25 @@ void Tfrmvolumes::Getnonvolumedrives1Click() {
 }
 
 void Tfrmvolumes::Unmount1Click() {
-  const std::optional<ListRow> row = view_.SelectedRow();
-  if (!row || row->caption.empty()) return;
-  AfterMountChange(unmount_vol(platform_, row->sub(kSubPathName)), L"unmount failed");
+  const ListRecord* row = Selected();
+  if (!row || row->volume.empty()) return;
+  AfterMountChange(unmount_vol(platform_, row->pathname), L"unmount failed");
 }
 
 void Tfrmvolumes::Mount1Click() {
-  const std::optional<ListRow> row = view_.SelectedRow();
-  if (!row || row->caption.empty()) return;
-  AfterMountChange(mount_vol(platform_, row->caption, L""), L"mount failed");
+  const ListRecord* row = Selected();
+  if (!row || row->volume.empty()) return;
+  AfterMountChange(mount_vol(platform_, row->volume, L""), L"mount failed");
 }
 
 void Tfrmvolumes::Mount2Click() {
-  const std::optional<ListRow> row = view_.SelectedRow();
-  if (!row || row->caption.empty()) return;
+  const ListRecord* row = Selected();
+  if (!row || row->volume.empty()) return;
   const std::optional<std::wstring> path =
       view_.InputBox(std::wstring(kInputCaption), L"Enter Path : x:\\, c:\\mount\\", L"x:\\");
   // Cancel means the user changed their mind: nothing is mounted.
   if (!path) return;
-  AfterMountChange(mount_vol(platform_, row->caption, *path), L"mount failed");
+  AfterMountChange(mount_vol(platform_, row->volume, *path), L"mount failed");
 }
 
 // The system announces a changed mount a moment later; the list waits for it.
@@ -432,52 +244,52 @@ void Tfrmvolumes::AfterMountChange(bool ok, const wchar_t* failure) {
 }
 
 void Tfrmvolumes::RemoveDosDevice1Click() {
-  const std::optional<ListRow> row = view_.SelectedRow();
+  const ListRecord* row = Selected();
   if (!row) return;
   // A drive root such as C:\ names the DOS device C:.
-  std::wstring name = row->sub(kSubPathName);
+  std::wstring name = row->pathname;
   if (const std::size_t slash = name.find(L'\\'); slash != std::wstring::npos) {
     name.erase(slash, 1);
   }
-  if (!RemoveDosDevice(platform_, name, row->sub(kSubDosDevice))) {
+  if (!RemoveDosDevice(platform_, name, row->dosdevice)) {
     platform_.ShowMessage(L"failed");
   }
 }
 
 void Tfrmvolumes::AddDosDevice1Click() {
   if (!Offered(Command::AddDosDevice1)) return;
-  const std::optional<ListRow> row = view_.SelectedRow();
+  const ListRecord* row = Selected();
   if (!row) return;
   const std::optional<std::wstring> name =
       view_.InputBox(std::wstring(kInputCaption), L"Enter Path : x:", L"x:");
   if (!name) return;
-  const bool ok = AddDosDevice(platform_, *name, row->sub(kSubDosDevice));
+  const bool ok = AddDosDevice(platform_, *name, row->dosdevice);
   view_.SetStatusText(ok ? L"Add Device OK" : L"Cannot DefineDosDevice.");
   refresh_list();
 }
 
 void Tfrmvolumes::CopyVolumeName1Click() {
-  const std::optional<ListRow> row = view_.SelectedRow();
+  const ListRecord* row = Selected();
   if (!row) return;
-  platform_.SetClipboardText(row->caption, edition::kClipboardForm);
+  platform_.SetClipboardText(row->volume, edition::kClipboardForm);
 }
 
 void Tfrmvolumes::CopyDosDevicetoclipboard1Click() {
   if (!Offered(Command::CopyDosDevicetoclipboard1)) return;
-  const std::optional<ListRow> row = view_.SelectedRow();
+  const ListRecord* row = Selected();
   if (!row) return;
-  platform_.SetClipboardText(row->sub(kSubDosDevice), edition::kClipboardForm);
+  platform_.SetClipboardText(row->dosdevice, edition::kClipboardForm);
 }
 
 void Tfrmvolumes::GetVolumeInformations1Click() {
-  const std::optional<ListRow> row = view_.SelectedRow();
+  const ListRecord* row = Selected();
   if (!row) {
     platform_.ShowMessage(L"pick a volume");
     return;
   }
-  std::wstring target = WithoutTrailingBackslash(row->caption);
-  if (target.empty()) target = row->sub(kSubPathName);
-  if (target.empty()) target = row->sub(kSubDosDevice);
+  std::wstring target = WithoutTrailingBackslash(row->volume);
+  if (target.empty()) target = row->pathname;
+  if (target.empty()) target = row->dosdevice;
   PropertiesView& properties = view_.OpenProperties(L"Properties for " + target);
   std::vector<std::wstring> lines;
   GetVolumeReport(platform_, CutAtBlank(target), lines);
@@ -486,14 +298,14 @@ void Tfrmvolumes::GetVolumeInformations1Click() {
 
 void Tfrmvolumes::GetSerialNumber1Click() {
   if (!Offered(Command::GetSerialNumber1)) return;
-  const std::optional<ListRow> row = view_.SelectedRow();
+  const ListRecord* row = Selected();
   if (!row) {
     platform_.ShowMessage(L"pick a volume");
     return;
   }
-  std::wstring path = row->caption;
-  if (path.empty()) path = row->sub(kSubPathName);
-  if (path.empty()) path = row->sub(kSubDosDevice) + L"\\";
+  std::wstring path = row->volume;
+  if (path.empty()) path = row->pathname;
+  if (path.empty()) path = row->dosdevice + L"\\";
   platform_.ShowMessage(get_volume_serial(platform_, path));
 }
 

@@ -1,6 +1,6 @@
-// The main window's unit, window-free part: the volume and DOS-device tables, the
-// queries that fill them, the list rows they give, and the main window's handlers
-// (class Tfrmvolumes), which act on the real window only through FormView.
+// The main window's unit, window-free part: the list rows a scan of the machine gives,
+// and the main window's handlers (class Tfrmvolumes), which act on the real window only
+// through FormView.
 #pragma once
 
 #include <algorithm>
@@ -11,58 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "devices/scan.h"
 #include "platform/platform.h"
 #include "platform/records.h"
 #include "ui/edition.h"
 
 namespace vol {
 
-// ---------------------------------------------------------------- tables
-// One row of the volume table. size and serial are filled by the full edition only.
-struct volumes {
-  std::wstring volume;  // volume GUID path with trailing backslash; empty: no volume
-  std::wstring dosdevice;
-  uint8_t disknumber = 0;
-  uint8_t partitionnumber = 0;
-  std::wstring pathname;
-  int64_t size = 0;
-  std::wstring serial;
-};
-
-// The volume table holds 16 rows and grows when more volumes qualify.
-inline constexpr std::size_t kVolumeTableRows = 16;
-extern std::vector<volumes> volume_table;
-
-struct dosdevices {
-  uint8_t disknumber = 0;
-  uint8_t partitionnumber = 0;
-  std::wstring drive;  // C: ; empty: no drive
-  std::wstring dosdevice;
-};
-extern std::array<dosdevices, 26> dosdevice_table;
-
-// First extent of a volume.
-struct VolumeExtent {
-  uint32_t DiskNumber = 0;
-  int64_t StartingOffset = 0;
-  int64_t ExtentLength = 0;
-};
-
-// Raises DeviceError "GetVolume_Storage:" + system text.
-StorageDeviceNumber GetVolume_Storage(Platform& platform, const std::wstring& volume_name);
-// None when the volume cannot be opened or reports no extent: its disk is unknown, and
-// disk 0 would name another, real disk.
-std::optional<VolumeExtent> GetVolumeExtent(Platform& platform, const std::wstring& volume_name);
-// Appends the shadow-copy device names to list, creating it when absent.
-void GetShadowCopyDevices(Platform& platform, std::optional<std::vector<std::wstring>>& list);
-
-void list_volumes(Platform& platform);
-int64_t get_volume_size(Platform& platform, const std::wstring& path);
+// The size of a volume by its cluster counts (one cluster more than it has); 0 when the
+// system cannot tell.
+int64_t get_volume_size(const std::optional<FreeSpace>& space);
+// The serial number of a root path in hexadecimal; empty when the system cannot tell.
 std::wstring get_volume_serial(Platform& platform, const std::wstring& path);
-
-void list_dosdevices(Platform& platform);
-bool is_volume_drive(const std::wstring& drive);
-bool is_dosdevice_target(const std::wstring& name);
 
 // The drive (E:) of the lowest of bits 0..25; empty when none is set.
 std::wstring unitmask_to_drive(uint32_t unitmask);
@@ -71,15 +31,15 @@ std::wstring unitmask_to_drive(uint32_t unitmask);
 // The three kinds of list row, in the order the list shows them.
 enum class RowKind { Volume, DosDevice, ShadowCopy };
 
-// What one list row shows, whatever its kind. A field its kind has no value for stays
-// empty (text) or absent (number), and so does the field's cell.
+// What one list row shows, whatever its kind; the commands read it too. A field its kind
+// has no value for stays empty (text) or absent (number), and so does the field's cell.
 struct ListRecord {
   RowKind kind = RowKind::Volume;
-  std::wstring volume, pathname;
-  std::optional<int64_t> disknumber, partitionnumber;
-  std::wstring dosdevice;
-  std::optional<int64_t> size;
-  std::wstring serial;  // hexadecimal digits
+  std::wstring volume{}, pathname{};
+  std::optional<int64_t> disknumber{}, partitionnumber{};
+  std::wstring dosdevice{};
+  std::optional<int64_t> size{};
+  std::wstring serial{};  // hexadecimal digits
 };
 
 // The column table. A column shows one field of the record, a text as it is and a number
@@ -137,45 +97,33 @@ constexpr std::size_t CountInEdition(const Row (&table)[N]) {
 
 // This edition's columns, in list order.
 inline constexpr auto kColumns = EditionRows<CountInEdition(kColumnTable)>(kColumnTable);
-// The sub-item that shows a field (column k is sub-item k - 1); -1, which reads as
-// empty, for the caption's field and for a field this edition's list does not show.
-constexpr int SubItemOf(auto field) {
-  for (std::size_t i = 1; i < kColumns.size(); ++i) {
-    if (kColumns[i]->Shows(field)) return static_cast<int>(i) - 1;
-  }
-  return -1;
-}
-inline constexpr int kSubPathName = SubItemOf(&ListRecord::pathname),
-                     kSubDiskNumber = SubItemOf(&ListRecord::disknumber),
-                     kSubPartitionNumber = SubItemOf(&ListRecord::partitionnumber),
-                     kSubDosDevice = SubItemOf(&ListRecord::dosdevice),
-                     kSubVolumeSize = SubItemOf(&ListRecord::size),
-                     kSubSerial = SubItemOf(&ListRecord::serial);
-
-// A list row as text: the caption (column "Volume") and the sub-items in column order.
+// Commands read the volume of a row as its caption.
+static_assert(kColumns[0]->Shows(&ListRecord::volume));
+// A list row as text: the caption (column "Volume") and the sub-items in column order,
+// and the index of the record it shows.
 struct ListRow {
   std::wstring caption;
   std::vector<std::wstring> sub_items;
+  std::size_t record = 0;
 
   // A sub-item by position; empty text when the row has fewer.
   const std::wstring& sub(int index) const;
   bool operator==(const ListRow&) const = default;
 };
 
-// The records of the rows a refresh shows for the tables as they stand, in table order.
-std::vector<ListRecord> VolumeRows();
-std::vector<ListRecord> DosDeviceRows();
-std::vector<ListRecord> ShadowCopyRows(Platform& platform);
+// The records of the rows a scan gives, in the scan's order: its volumes, the drive
+// letters that are no listed volume's, its shadow copies.
+std::vector<ListRecord> ShownRecords(const MachineScan& scan);
 
-// The order the user chose by a column's header; no column: the tables' own order.
+// The order the user chose by a column's header; no column: the scan's own order.
 struct SortOrder {
   int column = -1;
   bool descending = false;
 };
 // The rows of the records in the order chosen: each kind of row stays in its place
 // (volume rows, then DOS-device rows, then shadow copies) and is sorted within it;
-// rows of equal keys keep their table order.
-std::vector<ListRow> SortedRows(std::vector<ListRecord> records, const SortOrder& order);
+// rows of equal keys keep the scan's order.
+std::vector<ListRow> SortedRows(const std::vector<ListRecord>& records, const SortOrder& order);
 
 // ---------------------------------------------------------------- the window's side
 // The items of the context menu PopupMenu1, by their WM_COMMAND ids.
@@ -207,7 +155,8 @@ class FormView {
   virtual void SetTitle(const std::wstring& title) = 0;
   // Replaces every row of lvvolumes; no row is selected afterwards.
   virtual void SetRows(const std::vector<ListRow>& rows) = 0;
-  virtual std::optional<ListRow> SelectedRow() = 0;
+  // The record of the selected row (its ListRow::record); nothing when none is selected.
+  virtual std::optional<std::size_t> SelectedRecord() = 0;
   virtual void SelectRow(int index) = 0;
   // The sort arrow in the header of the order's column, and in no other.
   virtual void ShowSortOrder(const SortOrder& order) = 0;
@@ -251,13 +200,19 @@ class Tfrmvolumes {
   // WM_DEVICECHANGE: event is wParam, record the lParam pointer (may be null).
   void WMDeviceChange(uint32_t event, const DevBroadcastHeader* record);
 
+  // The machine as the last refresh found it.
+  const MachineScan& scan() const { return scan_; }
+
  private:
+  // The record of the selected row; null when no row is selected.
+  const ListRecord* Selected();
   // Says failure unless ok, then waits and refreshes the list.
   void AfterMountChange(bool ok, const wchar_t* failure);
 
   Platform& platform_;
   FormView& view_;
-  // The rows of the last refresh in table order, and the order the user chose.
+  MachineScan scan_;
+  // The records of the rows it gave, in the scan's order, and the order the user chose.
   std::vector<ListRecord> records_;
   SortOrder order_;
 };

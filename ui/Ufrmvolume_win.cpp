@@ -8,15 +8,12 @@
 #include <stdexcept>
 #include <utility>
 
-#include "platform/grow_buffer.h"
 #include "platform/startup_trace_win.h"
 #include "ui/inputbox_win.h"
 #include "ui/layout_win.h"
 #include "ui/ufrmproperties_win.h"
 
 namespace vol {
-
-MainWindow* frmvolumes = nullptr;
 
 namespace {
 
@@ -25,9 +22,6 @@ constexpr DWORD kExStyle = 0;
 constexpr UINT_PTR kListSubclassId = 1;
 // The program's icon in app/volumes.rc.
 constexpr WORD kIconId = 1;
-// Longest cell text read back from the list; guards against a control that never
-// reports a complete copy.
-constexpr std::size_t kMaxCellText = 1 << 20;
 
 int ScaleLayout(int value, UINT dpi) {
   return ScaleToDpi(value, edition::kMainWindow.design_dpi, dpi);
@@ -63,7 +57,6 @@ MainWindow::MainWindow(Platform& platform, bool quit_on_close)
 
 MainWindow::~MainWindow() {
   if (hwnd() != nullptr) DestroyWindow(hwnd());
-  if (frmvolumes == this) frmvolumes = nullptr;
 }
 
 template <typename Handler>
@@ -98,7 +91,6 @@ bool MainWindow::Create() {
                 RECT{layout.left, layout.top, layout.left, layout.top}, nullptr) == nullptr) {
     return false;
   }
-  frmvolumes = this;
   return true;
 }
 
@@ -382,9 +374,10 @@ void MainWindow::SetRows(const std::vector<ListRow>& rows) {
   for (const ListRow& row : rows) {
     std::wstring caption = row.caption;
     LVITEMW item{};
-    item.mask = LVIF_TEXT;
+    item.mask = LVIF_TEXT | LVIF_PARAM;
     item.iItem = next;
     item.pszText = caption.data();
+    item.lParam = static_cast<LPARAM>(row.record);
     const int index =
         static_cast<int>(SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
     if (index < 0) continue;
@@ -399,35 +392,15 @@ void MainWindow::SetRows(const std::vector<ListRow>& rows) {
   }
 }
 
-std::wstring MainWindow::CellText(int item, int sub_item) const {
-  std::vector<wchar_t> text;
-  std::size_t length = 0;
-  GrowAndRetry(
-      text, 256, kMaxCellText, [&](std::vector<wchar_t>& buffer) -> std::optional<std::size_t> {
-        LVITEMW cell{};
-        cell.iSubItem = sub_item;
-        cell.pszText = buffer.data();
-        cell.cchTextMax = static_cast<int>(buffer.size());
-        length = std::min(buffer.size(),
-                          static_cast<std::size_t>(SendMessageW(list_, LVM_GETITEMTEXTW, item,
-                                                                reinterpret_cast<LPARAM>(&cell))));
-        // A copy that fills the buffer may have been cut short.
-        if (length + 1 < buffer.size()) return std::nullopt;
-        return buffer.size() * 2;
-      });
-  return std::wstring(text.data(), length);
-}
-
-std::optional<ListRow> MainWindow::SelectedRow() {
-  const int item = static_cast<int>(
+std::optional<std::size_t> MainWindow::SelectedRecord() {
+  LVITEMW item{};
+  item.mask = LVIF_PARAM;
+  item.iItem = static_cast<int>(
       SendMessageW(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
-  if (item < 0) return std::nullopt;
-  ListRow row;
-  row.caption = CellText(item, 0);
-  for (std::size_t column = 1; column < kColumns.size(); ++column) {
-    row.sub_items.push_back(CellText(item, static_cast<int>(column)));
+  if (item.iItem < 0 || !SendMessageW(list_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) {
+    return std::nullopt;
   }
-  return row;
+  return static_cast<std::size_t>(item.lParam);
 }
 
 void MainWindow::SelectRow(int index) {

@@ -39,7 +39,7 @@ class MainWindow : public WindowBase<MainWindow>, public FormView {
   // FormView
   void SetTitle(const std::wstring& title) override;
   void SetRows(const std::vector<ListRow>& rows) override;
-  std::optional<ListRow> SelectedRow() override;
+  std::optional<std::size_t> SelectedRecord() override;
   void SelectRow(int index) override;
   void ShowSortOrder(const SortOrder& order) override;
   bool IsChecked(Command item) override;
@@ -87,7 +87,6 @@ class MainWindow : public WindowBase<MainWindow>, public FormView {
   void ApplyFont(UINT dpi);
   // Sends the window a menu item's WM_COMMAND, as the item's keyboard shortcut.
   void SendMenuCommand(Command command);
-  std::wstring CellText(int item, int sub_item) const;
   static LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wparam, LPARAM lparam,
                                    UINT_PTR id, DWORD_PTR self);
 
@@ -104,8 +103,5 @@ class MainWindow : public WindowBase<MainWindow>, public FormView {
   // A context-menu key already handled on its way down; its release is swallowed.
   WPARAM menu_key_down_ = 0;
 };
-
-// The one main window of the program, while it exists.
-extern MainWindow* frmvolumes;
 
 }  // namespace vol

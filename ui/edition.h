@@ -27,11 +27,7 @@ inline constexpr std::wstring_view kQuietExecutable = L"lindquay.exe";
 inline constexpr bool kQuietExecutableRule = !kFull;
 
 // --- rows and commands ---
-inline constexpr bool kVolumeSizeAndSerial = kFull;  // the size and serial of each volume
-inline constexpr bool kShadowCopies = kFull;         // shadow-copy rows in the DOS-device view
 inline constexpr bool kDosRowBackslash = kFull;  // a DOS-device row's "PathName" is C:\ (else C:)
-// Drive types that the DOS-device view keeps (removable only when not a floppy).
-inline constexpr bool kListNoRootDir = kFull;
 inline constexpr ApiForm kClipboardForm = kApi;  // CF_TEXT or CF_UNICODETEXT
 
 // --- properties window ---

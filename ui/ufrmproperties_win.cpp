@@ -9,8 +9,6 @@
 
 namespace vol {
 
-Tfrmproperties* frmproperties = nullptr;
-
 namespace {
 
 // No WS_CLIPCHILDREN: the parent paints the inside of GroupBox1, which a group box leaves
@@ -41,12 +39,7 @@ Tfrmproperties* Tfrmproperties::Create(HWND owner, const std::wstring& caption) 
   }
   // From here on the window owns the object (see OnNcDestroy).
   window->owned_by_window_ = true;
-  frmproperties = window;
   return window;
-}
-
-Tfrmproperties::~Tfrmproperties() {
-  if (frmproperties == this) frmproperties = nullptr;
 }
 
 void Tfrmproperties::OnNcDestroy() {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/Ufrmvolume.h"
 #include "platform/handles_win.h"
+#include "ui/Ufrmvolume.h"
 #include "ui/window_base_win.h"
 
 namespace vol {
@@ -31,7 +31,7 @@ class Tfrmproperties : public WindowBase<Tfrmproperties>, public PropertiesView 
  private:
   friend class WindowBase<Tfrmproperties>;
   Tfrmproperties() = default;
-  ~Tfrmproperties() override;
+  ~Tfrmproperties() override = default;
 
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
   void OnNcDestroy();
@@ -52,8 +52,5 @@ class Tfrmproperties : public WindowBase<Tfrmproperties>, public PropertiesView 
   HWND memo_ = nullptr;
   UniqueFont font_;
 };
-
-// The properties window opened last, or null once it is gone.
-extern Tfrmproperties* frmproperties;
 
 }  // namespace vol

@@ -27,7 +27,7 @@ class ListOnly : public FormView {
  public:
   void SetTitle(const std::wstring&) override {}
   void SetRows(const std::vector<ListRow>& new_rows) override { rows = new_rows.size(); }
-  std::optional<ListRow> SelectedRow() override { return std::nullopt; }
+  std::optional<std::size_t> SelectedRecord() override { return std::nullopt; }
   void SelectRow(int) override {}
   void ShowSortOrder(const SortOrder&) override {}
   bool IsChecked(Command) override { return true; }

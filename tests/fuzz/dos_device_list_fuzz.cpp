@@ -14,7 +14,6 @@
 #include "devices/udiskmgmt.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/sim/sim_machine.h"
-#include "ui/Ufrmvolume.h"
 
 namespace vol {
 namespace {
@@ -139,9 +138,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         expected_shadows.push_back(name);
       }
     }
-    FUZZ_CHECK(shadows.has_value() &&
-               std::equal(shadows->begin(), shadows->end(), expected_shadows.begin(),
-                          expected_shadows.end()));
+    FUZZ_CHECK(shadows.has_value() && std::equal(shadows->begin(), shadows->end(),
+                                                 expected_shadows.begin(), expected_shadows.end()));
   }
   FUZZ_CHECK(!reply.lengths.empty());
   // The buffer starts at 65535 characters, hands over one less, and doubles per refusal.

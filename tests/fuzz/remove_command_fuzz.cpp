@@ -1,10 +1,11 @@
-// "Remove Dos Device Letter" on a row with any "PathName" and "Dos Device" cells: the
+// "Remove Dos Device Letter" on a volume row with any mount path and NT device name: the
 // name it removes is the path with its first backslash taken out, the target is the
-// "Dos Device" cell, and the raw form is tried only when the plain one failed.
+// row's NT device name, and the raw form is tried only when the plain one failed.
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "devices/text_forms.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/sim/sim_machine.h"
 #include "tests/unit/fake_view.h"
@@ -15,25 +16,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vol;
   fuzz::Input input(data, size);
   const uint8_t switches = input.Byte();
-  const std::wstring path = input.Text(input.Byte());
-  const std::wstring target = input.Text(input.Byte());
-  const std::wstring caption = input.RestAsText();
+  const std::wstring path = input.Text(input.Byte()) + L"\\";  // as mount paths end
+  const std::wstring nt_name = L"\\Device\\" + input.RestAsText();
+  const std::wstring lower = LowerAscii(nt_name);
+  if (lower.find(L"cdrom") != std::wstring::npos || lower.find(L"floppy") != std::wstring::npos) {
+    return 0;  // not listed
+  }
 
   SimMachine machine;
-  machine.AddDevice(L"\\Device\\HarddiskVolume1");
-  machine.DefineDosName(L"X:", L"\\Device\\HarddiskVolume1");
+  machine.AddVolume(SimMachine::Guid(1), nt_name);
+  machine.AddMountPath(SimMachine::VolumeGuidPath(1), path);
   machine.DefineDosName(L"Y:", L"\\??\\C:\\work");
-  if (switches & 1) machine.Fail(SimMachine::Call::DefineDosDevice, win_error::kAccessDenied);
-
   testing::FakeView view;
-  ListRow row{switches & 2 ? L"" : caption, std::vector<std::wstring>(kColumns.size() - 1)};
-  row.sub_items[kSubPathName] = path;
-  row.sub_items[kSubDosDevice] = target;
-  view.selected = row;
   Tfrmvolumes form(machine, view);
+  form.FormShow();
+  FUZZ_CHECK(view.Select(0, SimMachine::VolumeGuidPath(1)));
+  if (switches & 1) machine.Fail(SimMachine::Call::DefineDosDevice, win_error::kAccessDenied);
+  machine.ClearCalls();
   form.RemoveDosDevice1Click();
 
-  std::wstring name = path;
+  const VolumeRecord& volume = form.scan().volumes.at(0);
+  std::wstring name = volume.mount_paths.empty() ? L"" : volume.mount_paths.front();
+  const std::wstring& target = volume.nt_name;
   if (const std::size_t slash = name.find(L'\\'); slash != std::wstring::npos) name.erase(slash, 1);
   // What the system sees of a text in the form the build asks for.
   const auto as_sent = [&machine](const std::wstring& text) {
@@ -55,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool removed = !defines.back().failed;
   FUZZ_CHECK(machine.messages().size() == (removed ? 0u : 1u));
   if (!removed) FUZZ_CHECK(machine.messages()[0].text == L"failed");
-  FUZZ_CHECK(view.set_rows_calls == 0);  // the command does not refresh
+  FUZZ_CHECK(view.set_rows_calls == 1);  // the command does not refresh
   FUZZ_CHECK(machine.open_handles() == 0);
   return 0;
 }

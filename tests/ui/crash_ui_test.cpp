@@ -20,7 +20,7 @@
 
 #include "crash/crash_win.h"
 #include "crash/guard_win.h"
-#include "devices/device_error.h"
+#include "platform/text.h"
 #include "ui/edition.h"
 
 namespace vol {
@@ -87,7 +87,7 @@ class ErrorWindow {
   static LRESULT Handle(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
       case kThrowDeviceError:
-        throw DeviceError(kDeviceErrorText);
+        throw std::runtime_error(Utf8FromWide(kDeviceErrorText));
       case kWriteThroughNull:
         WriteThroughNull();
         return 0;

@@ -143,8 +143,6 @@ TEST_F(PropertiesWindowTest, SeveralWindowsLiveAndCloseOnTheirOwn) {
   ASSERT_TRUE(first && second && third);
   EXPECT_NE(first, second) << "the same row twice gives two windows";
   EXPECT_EQ(WindowText(first), WindowText(second));
-  EXPECT_EQ(frmproperties != nullptr ? frmproperties->hwnd() : nullptr, third)
-      << "frmproperties refers to the window opened last";
 
   const int enumerations = Calls(SimMachine::Call::FindFirstVolume);
   const auto rows = Cells(list());
@@ -158,7 +156,6 @@ TEST_F(PropertiesWindowTest, SeveralWindowsLiveAndCloseOnTheirOwn) {
   EXPECT_EQ(Cells(list()), rows);
 
   SendMessageW(third, WM_CLOSE, 0, 0);
-  EXPECT_EQ(frmproperties, nullptr) << "never left pointing at a closed window";
   EXPECT_EQ(ThreadWindows(L"Tfrmproperties").size(), 1u);
   // The one still open goes with the main window (TearDown checks none is left).
 }

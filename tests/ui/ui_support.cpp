@@ -208,8 +208,6 @@ std::wstring HddName(int n) { return L"\\Device\\HarddiskVolume" + std::to_wstri
 
 void MainWindowTest::SetUp() {
   InitControls();
-  volume_table.assign(kVolumeTableRows, volumes{});
-  dosdevice_table.fill(dosdevices{});
   AddDiskVolume(1, 0, 1, {L"C:\\"});
   AddDiskVolume(2, 0, 2, {L"D:\\", L"C:\\mnt\\"});
   AddDiskVolume(3, 1, 1, {});

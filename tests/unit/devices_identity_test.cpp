@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "devices/device_error.h"
 #include "devices/udiskmgmt.h"
 #include "tests/sim/sim_machine.h"
 #include "ui/edition.h"
@@ -132,32 +131,6 @@ TEST(DevicesDeviceNameMalformed, UnterminatedReplyIsReadUpToTheBufferEnd) {
   EXPECT_EQ(device_name, std::wstring(260, L'x'));
 }
 
-// A namespace whose query raises the program's error type.
-class RaisingMachine : public SimMachine {
- public:
-  uint32_t QueryDosDevice(const std::wstring*, wchar_t*, uint32_t, ApiForm) override {
-    throw DeviceError(L"Test:failure inside");
-  }
-};
-
-TEST(DevicesDeviceNameMalformed, ErrorInsideIsShownAndSwallowed) {
-  RaisingMachine machine;
-  std::wstring device_name = L"stale";
-  ASSERT_NO_THROW(VolumeNameToDeviceName(machine, L"C:", device_name));
-  EXPECT_EQ(device_name, L"");
-  ASSERT_EQ(machine.messages().size(), 1u);
-  const auto& shown = machine.messages()[0];
-  EXPECT_EQ(shown.text, L"VolumeNameToDeviceName:Test:failure inside");
-  if (edition::kFull) {
-    EXPECT_FALSE(shown.plain_dialog);
-    EXPECT_EQ(shown.caption, L"lindquay");
-    EXPECT_EQ(shown.type, mb::kOk);
-    EXPECT_EQ(shown.form, ApiForm::Ansi);
-  } else {
-    EXPECT_TRUE(shown.plain_dialog);
-  }
-}
-
 class DevicesDeviceNumber : public DevicesDeviceName {
  protected:
   DevicesDeviceNumber() {
@@ -166,10 +139,10 @@ class DevicesDeviceNumber : public DevicesDeviceName {
 };
 
 TEST_F(DevicesDeviceNumber, ReadsDiskAndPartitionWithTheEditionsOpenMode) {
-  int32_t disk = 99, partition = 99;
-  EXPECT_TRUE(GetDeviceNumber(machine, L"\\\\.\\C:", disk, partition));
-  EXPECT_EQ(disk, 1);
-  EXPECT_EQ(partition, 2);
+  const std::optional<StorageDeviceNumber> number = GetDeviceNumber(machine, L"\\\\.\\C:");
+  ASSERT_TRUE(number.has_value());
+  EXPECT_EQ(number->DeviceNumber, 1u);
+  EXPECT_EQ(number->PartitionNumber, 2u);
 
   const auto opens = CallsOf(machine, Call::CreateFile);
   ASSERT_EQ(opens.size(), 1u);
@@ -189,7 +162,7 @@ TEST_F(DevicesDeviceNumber, ReadsDiskAndPartitionWithTheEditionsOpenMode) {
   EXPECT_EQ(machine.CountCalls(Call::CloseHandle), 1);
 }
 
-TEST_F(DevicesDeviceNumber, FailuresGiveMinusOneAndFalse) {
+TEST_F(DevicesDeviceNumber, FailuresGiveNothing) {
   machine.AddVolume(SimMachine::Guid(2), L"\\Device\\HarddiskVolume4");  // no device number
   machine.AddMountPath(SimMachine::VolumeGuidPath(2), L"E:\\");
   machine.AddVolume(SimMachine::Guid(3), L"\\Device\\HarddiskVolume5");
@@ -203,10 +176,7 @@ TEST_F(DevicesDeviceNumber, FailuresGiveMinusOneAndFalse) {
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(std::wstring(c.path)));
     machine.ClearCalls();
-    int32_t disk = 5, partition = 5;
-    EXPECT_FALSE(GetDeviceNumber(machine, c.path, disk, partition));
-    EXPECT_EQ(disk, -1);
-    EXPECT_EQ(partition, -1);
+    EXPECT_FALSE(GetDeviceNumber(machine, c.path).has_value());
     EXPECT_EQ(machine.CountCalls(Call::CloseHandle), c.closes);
     EXPECT_EQ(machine.open_handles(), 0);
   }

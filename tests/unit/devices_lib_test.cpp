@@ -1,11 +1,9 @@
 // The partition request, mount points, the mount-point lookup and DOS device definitions.
 #include <gtest/gtest.h>
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "devices/device_error.h"
 #include "devices/lib.h"
 #include "tests/sim/sim_machine.h"
 #include "ui/edition.h"
@@ -74,61 +72,6 @@ TEST_F(DevicesLib, PartitionRequestOnTheCallersHandle) {
   EXPECT_EQ(machine.CountCalls(Call::CloseHandle), 0);
   EXPECT_EQ(machine.open_handles(), 1);
   machine.CloseHandle(volume);
-}
-
-// A machine whose mount-point functions raise.
-class RaisingMountMachine : public SimMachine {
- public:
-  bool raise_device_error = true;
-  bool SetVolumeMountPoint(const std::wstring& mount_path, const std::wstring& volume) override {
-    SimMachine::SetVolumeMountPoint(mount_path, volume);
-    Raise();
-    return true;
-  }
-  bool DeleteVolumeMountPoint(const std::wstring& mount_path) override {
-    SimMachine::DeleteVolumeMountPoint(mount_path);
-    Raise();
-    return true;
-  }
-
- private:
-  void Raise() const {
-    if (raise_device_error) throw DeviceError(L"GetVolume_Storage:Access is denied");
-    throw std::logic_error("not the program's error type");
-  }
-};
-
-TEST(DevicesLibErrors, MountOperationsShowTheProgramsErrorsInTheirOwnBox) {
-  const struct {
-    const wchar_t* name;
-    bool (*operation)(Platform&);
-  } cases[] = {
-      {L"mount_vol", [](Platform& p) { return mount_vol(p, SimMachine::VolumeGuidPath(1), L""); }},
-      {L"mount_vol",
-       [](Platform& p) { return mount_vol(p, SimMachine::VolumeGuidPath(1), L"D:\\"); }},
-      {L"unmount_vol", [](Platform& p) { return unmount_vol(p, L"D:\\"); }},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(std::wstring(c.name)));
-    RaisingMountMachine machine;
-    EXPECT_FALSE(c.operation(machine));
-    // The error ends the operation: no further letter is tried.
-    EXPECT_EQ(machine.CountCalls(Call::SetVolumeMountPoint) +
-                  machine.CountCalls(Call::DeleteVolumeMountPoint),
-              1);
-    ASSERT_EQ(machine.messages().size(), 1u);
-    const auto& shown = machine.messages()[0];
-    EXPECT_EQ(shown.text, std::wstring(c.name) + L":GetVolume_Storage:Access is denied");
-    EXPECT_EQ(shown.caption, c.name);
-    EXPECT_EQ(shown.type, mb::kOk);
-    EXPECT_EQ(shown.form, ApiForm::Ansi);
-    EXPECT_FALSE(shown.plain_dialog);
-
-    RaisingMountMachine other;
-    other.raise_device_error = false;
-    EXPECT_THROW(c.operation(other), std::logic_error);
-    EXPECT_TRUE(other.messages().empty());
-  }
 }
 
 TEST_F(DevicesLib, MountPointLookupLoadsAndFreesKernel32OnEveryCall) {

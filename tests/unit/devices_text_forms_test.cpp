@@ -1,9 +1,8 @@
-// Number and text forms, DeviceError, and the small text helpers of udiskmgmt.
+// Number and text forms, and the small text helpers of udiskmgmt.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "devices/device_error.h"
 #include "devices/text_forms.h"
 #include "devices/udiskmgmt.h"
 #include "platform/text.h"
@@ -112,12 +111,6 @@ TEST(DevicesTextForms, SystemErrorTextAsksForTheGivenCode) {
   SystemErrorText(machine, 1005);
   ASSERT_EQ(machine.CountCalls(Call::FormatMessage), 1);
   EXPECT_EQ(machine.calls().back().flags, 1005u);
-}
-
-TEST(DevicesTextForms, DeviceErrorKeepsItsWideMessage) {
-  const DeviceError error(L"GetVolume_Storage:Zugriff verweigert \u00E9\u20AC");
-  EXPECT_EQ(error.message(), L"GetVolume_Storage:Zugriff verweigert \u00E9\u20AC");
-  EXPECT_STREQ(error.what(), "GetVolume_Storage:Zugriff verweigert \xC3\xA9\xE2\x82\xAC");
 }
 
 TEST(DevicesTextForms, BoolToTextTakesAnyNonZeroByteAsTrue) {

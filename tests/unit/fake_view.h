@@ -2,6 +2,7 @@
 // from a script: the selected row, the check mark, the input-box answers.
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <memory>
@@ -10,6 +11,25 @@
 #include <vector>
 
 #include "ui/Ufrmvolume.h"
+
+namespace vol {
+
+// The sub-item that shows a field (column k is sub-item k - 1); -1, which reads as
+// empty, for a field this edition's list does not show.
+constexpr int SubItemOf(auto field) {
+  for (std::size_t i = 1; i < kColumns.size(); ++i) {
+    if (kColumns[i]->Shows(field)) return static_cast<int>(i) - 1;
+  }
+  return -1;
+}
+inline constexpr int kSubPathName = SubItemOf(&ListRecord::pathname),
+                     kSubDiskNumber = SubItemOf(&ListRecord::disknumber),
+                     kSubPartitionNumber = SubItemOf(&ListRecord::partitionnumber),
+                     kSubDosDevice = SubItemOf(&ListRecord::dosdevice),
+                     kSubVolumeSize = SubItemOf(&ListRecord::size),
+                     kSubSerial = SubItemOf(&ListRecord::serial);
+
+}  // namespace vol
 
 namespace vol::testing {
 
@@ -38,8 +58,8 @@ class FakeView : public FormView {
     selected.reset();
     ++set_rows_calls;
   }
-  std::optional<ListRow> SelectedRow() override { return selected; }
-  void SelectRow(int index) override { selected = rows.at(static_cast<std::size_t>(index)); }
+  std::optional<std::size_t> SelectedRecord() override { return selected; }
+  void SelectRow(int index) override { selected = rows.at(static_cast<std::size_t>(index)).record; }
   void ShowSortOrder(const SortOrder& order) override { sort_order = order; }
   bool IsChecked(Command item) override { return checked[item]; }
   void SetChecked(Command item, bool on) override { checked[item] = on; }
@@ -63,17 +83,23 @@ class FakeView : public FormView {
     for (const ListRow& row : rows) {
       const std::wstring& cell = column == 0 ? row.caption : row.sub(column - 1);
       if (cell == text) {
-        selected = row;
+        selected = row.record;
         return true;
       }
     }
     return false;
   }
 
+  // The shown row of the selected record; null when none is selected.
+  const ListRow* SelectedRow() const {
+    const auto row = std::ranges::find(rows, selected, [](const ListRow& r) { return r.record; });
+    return row == rows.end() ? nullptr : &*row;
+  }
+
   std::wstring title;
   std::vector<ListRow> rows;
   int set_rows_calls = 0;
-  std::optional<ListRow> selected;
+  std::optional<std::size_t> selected;  // the record of the selected row
   std::optional<SortOrder> sort_order;  // the header's arrow, once shown
   std::map<Command, bool> checked;
   std::wstring status_text;

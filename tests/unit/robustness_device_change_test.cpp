@@ -16,7 +16,6 @@
 namespace vol {
 namespace {
 
-
 const std::wstring kNow = L"24.12.2026 18:30:05";
 
 // A record of exactly `size` bytes on the heap, so that reading past it is caught by the
@@ -31,8 +30,6 @@ std::vector<unsigned char> Record(uint32_t size, uint32_t type, uint32_t mask) {
 class DeviceChangeStormTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    volume_table.assign(kVolumeTableRows, volumes{});
-    dosdevice_table.fill(dosdevices{});
     machine.SetLocalDateTimeText(kNow);
     SimDevice& system = machine.AddVolume(SimMachine::Guid(1), L"\\Device\\HarddiskVolume1");
     system.device_number = StorageDeviceNumber{7, 0, 1};

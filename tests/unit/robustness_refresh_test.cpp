@@ -231,11 +231,7 @@ std::wstring ShadowTarget(const ShadowSpec& s) { return L"\\??\\" + LowerAscii(s
 
 class RobustRefreshTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    volume_table.assign(kVolumeTableRows, volumes{});
-    dosdevice_table.fill(dosdevices{});
-    BuildMachine(machine);
-  }
+  void SetUp() override { BuildMachine(machine); }
   void TearDown() override {
     EXPECT_EQ(machine.open_handles(), 0) << machine.DescribeOpenHandles();
     EXPECT_EQ(machine.bad_closes(), 0);
@@ -412,11 +408,11 @@ TEST_F(RobustRefreshTest, APathListLongerThanMaxPathIsAskedForOnceMoreOnly) {
   EXPECT_GT(lengths[1], 260u);
   // One for each of the six listed volumes, one more for the long list.
   EXPECT_EQ(machine.CountCalls(Call::GetVolumePathNamesForVolumeName), 7);
-  const auto row = std::find_if(volume_table.begin(), volume_table.end(), [](const volumes& v) {
-    return v.volume == SimMachine::VolumeGuidPath(9);
-  });
-  ASSERT_NE(row, volume_table.end());
-  EXPECT_EQ(row->pathname, first);
+  const auto& volumes = form.scan().volumes;
+  const auto volume =
+      std::ranges::find(volumes, SimMachine::VolumeGuidPath(9), &VolumeRecord::guid_path);
+  ASSERT_NE(volume, volumes.end());
+  EXPECT_EQ(volume->mount_paths.front(), first);
 }
 
 // ---------------------------------------------------------------- failing at random
@@ -443,10 +439,11 @@ struct Seen {
   bool shadow_row_for_a_letter = false;
 };
 
-// Checks the tables and the list after a refresh whose calls may have failed: every
+// Checks the scan and the list after a refresh whose calls may have failed: every
 // value is either the machine's truth or the fallback the rules give for a failed
-// query, the tables have no gaps, and nothing optical shows.
-void ExpectConsistent(const SimMachine& machine, const testing::FakeView& view, bool view_on,
+// query, nothing is missing, and nothing optical shows.
+void ExpectConsistent(const SimMachine& machine, const MachineScan& scan,
+                      const testing::FakeView& view, bool view_on,
                       std::size_t shown_messages_before, Seen& seen) {
   // How far the enumeration got: the first volume, then one per successful step.
   const bool started = !std::ranges::any_of(
@@ -467,56 +464,49 @@ void ExpectConsistent(const SimMachine& machine, const testing::FakeView& view, 
   seen.enumeration_failed |= !started;
   seen.enumeration_cut_short |= started && enumerated < Volumes().size();
 
-  // The volume table: the enumerated volumes in order, each non-optical one present; an
-  // optical one only when its device name could not be read.
+  // The list shows the scan's rows.
+  const std::vector<ListRecord> records = ShownRecords(scan);
+  ASSERT_EQ(SortedRows(records, {}), view.rows);
+  // The volumes: the enumerated ones in order, each non-optical one present; an optical
+  // one only when its device name could not be read.
   std::size_t row = 0;
   for (std::size_t i = 0; i < enumerated; ++i) {
     const VolumeSpec& v = Volumes()[i];
     const std::wstring guid_path = SimMachine::VolumeGuidPath(v.n);
     SCOPED_TRACE(guid_path);
-    if (row >= volume_table.size() || volume_table[row].volume != guid_path) {
+    if (row >= scan.volumes.size() || scan.volumes[row].guid_path != guid_path) {
       EXPECT_TRUE(v.optical()) << "a volume is missing";
       continue;
     }
-    const volumes& r = volume_table[row++];
+    const VolumeRecord& volume = scan.volumes[row];
+    const ListRecord& r = records[row++];
     if (v.optical()) {
-      EXPECT_EQ(r.dosdevice, L"") << "an optical volume is listed";
+      EXPECT_EQ(volume.nt_name, L"") << "an optical volume is listed";
       seen.optical_listed = true;
     }
-    seen.empty_device_name |= r.dosdevice.empty();
+    seen.empty_device_name |= volume.nt_name.empty();
     seen.empty_path |= r.pathname.empty() && !v.mounts.empty();
-    EXPECT_TRUE(r.dosdevice == v.nt_name || r.dosdevice.empty()) << r.dosdevice;
+    EXPECT_TRUE(volume.nt_name == v.nt_name || volume.nt_name.empty()) << volume.nt_name;
     const std::wstring first_mount = v.mounts.empty() ? L"" : v.mounts.front();
     EXPECT_TRUE(r.pathname == first_mount || r.pathname.empty()) << r.pathname;
-    const Numbers numbers{r.disknumber, r.partitionnumber};
+    const Numbers numbers{static_cast<uint8_t>(r.disknumber.value()),
+                          static_cast<uint8_t>(r.partitionnumber.value())};
     const Numbers fallback = v.extent_numbers();
     const Numbers unopened = kUnknownNumbers;
     EXPECT_TRUE(numbers == v.numbers() || numbers == fallback || numbers == unopened)
-        << int{r.disknumber} << "/" << int{r.partitionnumber};
+        << int{numbers.first} << "/" << int{numbers.second};
     seen.extent_numbers |= v.storage_ok() && numbers == fallback && fallback != unopened;
     seen.unopened_numbers |= v.storage_ok() && numbers == unopened;
     if (edition::kVolumeSizeAndSerial) {
-      EXPECT_TRUE(r.size == v.size() || r.size == 0) << r.size;
+      EXPECT_TRUE(r.size == v.size() || r.size == 0) << r.size.value();
       seen.unknown_size |= r.size == 0 && v.size() != 0;
       EXPECT_TRUE(r.serial == v.serial() || r.serial.empty()) << r.serial;
     } else {
-      EXPECT_EQ(r.size, 0);
-      EXPECT_EQ(r.serial, L"");
+      EXPECT_FALSE(volume.free_space || volume.serial) << "asked in the reduced edition";
     }
   }
   const std::size_t used = row;
-  for (std::size_t i = used; i < volume_table.size(); ++i) {
-    const volumes& r = volume_table[i];
-    EXPECT_TRUE(r.volume.empty() && r.dosdevice.empty() && r.pathname.empty() &&
-                r.disknumber == 0 && r.partitionnumber == 0 && r.size == 0 && r.serial.empty())
-        << "row " << i << " after the last used row is not empty";
-  }
-
-  // The list: the volume rows first, as the table gives them.
-  const std::vector<ListRow> volume_rows = SortedRows(VolumeRows(), {});
-  ASSERT_EQ(volume_rows.size(), used);
-  ASSERT_GE(view.rows.size(), used);
-  EXPECT_TRUE(std::equal(volume_rows.begin(), volume_rows.end(), view.rows.begin()));
+  EXPECT_EQ(used, scan.volumes.size()) << "volumes the machine does not have";
   for (const ListRow& r : view.rows) {
     EXPECT_EQ(r.sub_items.size(), edition::kFull ? 6u : 4u);
     EXPECT_FALSE(Contains(r.sub(kSubDosDevice), L"cdrom")) << r.sub(kSubDosDevice);
@@ -526,40 +516,37 @@ void ExpectConsistent(const SimMachine& machine, const testing::FakeView& view, 
     return;
   }
 
-  // The DOS-device table: letters in order, packed, each one the view keeps (a floppy
-  // only when the floppy test itself failed), values true or fallen back.
+  // The drive letters: in letter order, each one the view keeps (a floppy only when the
+  // floppy test itself failed), values true or fallen back.
   std::size_t at = 0;
   for (const LetterSpec& l : Letters()) {
     SCOPED_TRACE(l.drive());
-    if (at >= dosdevice_table.size() || dosdevice_table[at].drive != l.drive()) continue;
+    if (at >= scan.drives.size() || scan.drives[at].drive() != l.drive()) continue;
     const bool floppy_unseen =
         l.floppy && QueryFailed(machine, Call::QueryDosDevice, l.drive(), 1024);
     EXPECT_TRUE(l.kept() || floppy_unseen) << "a letter the view drops is listed";
     seen.floppy_listed |= floppy_unseen;
-    const dosdevices& d = dosdevice_table[at++];
-    const Numbers numbers{d.disknumber, d.partitionnumber};
+    const DriveRecord& d = scan.drives[at++];
+    const Numbers numbers = d.device_number
+                                ? Numbers{static_cast<uint8_t>(d.device_number->DeviceNumber),
+                                          static_cast<uint8_t>(d.device_number->PartitionNumber)}
+                                : kUnknownNumbers;
     EXPECT_TRUE(numbers == l.numbers() || numbers == kUnknownNumbers);
     seen.letter_numbers |= numbers != l.numbers();
-    EXPECT_TRUE(d.dosdevice == l.target || d.dosdevice.empty()) << d.dosdevice;
+    EXPECT_TRUE(d.nt_name == l.target || d.nt_name.empty()) << d.nt_name;
   }
-  for (std::size_t i = at; i < dosdevice_table.size(); ++i) {
-    EXPECT_TRUE(dosdevice_table[i].drive.empty() && dosdevice_table[i].dosdevice.empty() &&
-                dosdevice_table[i].disknumber == 0 && dosdevice_table[i].partitionnumber == 0)
-        << "DOS-device row " << i << " is out of place";
-  }
-  const std::vector<ListRow> dos_rows = SortedRows(DosDeviceRows(), {});
-  ASSERT_GE(view.rows.size(), used + dos_rows.size());
-  EXPECT_TRUE(std::equal(dos_rows.begin(), dos_rows.end(),
-                         view.rows.begin() + static_cast<std::ptrdiff_t>(used)));
+  EXPECT_EQ(at, scan.drives.size()) << "letters the machine does not have";
+  const auto dos_rows =
+      static_cast<std::size_t>(std::ranges::count(records, RowKind::DosDevice, &ListRecord::kind));
 
   // Shadow copies: in the namespace's order, each once, unless a listed letter points at it.
-  std::size_t shadow_at = used + dos_rows.size();
+  std::size_t shadow_at = used + dos_rows;
   for (const ShadowSpec& s : Shadows()) {
     if (shadow_at >= view.rows.size()) break;
     const ListRow& r = view.rows[shadow_at];
     if (r.sub(kSubDosDevice) != ShadowTarget(s)) continue;
     SCOPED_TRACE(ShadowTarget(s));
-    EXPECT_FALSE(is_dosdevice_target(ShadowTarget(s)));
+    EXPECT_FALSE(is_dosdevice_target(scan.drives, ShadowTarget(s)));
     seen.shadow_row_for_a_letter |= s.letter != 0;
     EXPECT_TRUE(r.caption.empty() && r.sub(kSubPathName).empty() && r.sub(kSubDiskNumber).empty() &&
                 r.sub(kSubPartitionNumber).empty());
@@ -571,7 +558,7 @@ void ExpectConsistent(const SimMachine& machine, const testing::FakeView& view, 
   }
   EXPECT_EQ(shadow_at, view.rows.size()) << "rows the tables do not account for";
   if (!edition::kShadowCopies) {
-    EXPECT_EQ(shadow_at, used + dos_rows.size());
+    EXPECT_EQ(shadow_at, used + dos_rows);
   }
 }
 
@@ -588,7 +575,7 @@ TEST_F(RobustRefreshTest, AThousandRefreshesWithCallsFailingAtRandomStayConsiste
     machine.ClearFailures();
     ASSERT_EQ(machine.open_handles(), 0) << machine.DescribeOpenHandles();
     ASSERT_EQ(machine.bad_closes(), 0);
-    ExpectConsistent(machine, view, view_on, messages, seen);
+    ExpectConsistent(machine, form.scan(), view, view_on, messages, seen);
     messages = machine.messages().size();
     if (::testing::Test::HasFailure()) return;  // one broken refresh tells enough
   }
@@ -613,10 +600,7 @@ TEST_F(RobustRefreshTest, EveryCallFailingLeavesOnlyTheFallbacks) {
     Refresh(view_on);
     machine.ClearFailures();
     EXPECT_TRUE(view.rows.empty());
-    EXPECT_TRUE(
-        std::ranges::all_of(volume_table, [](const volumes& v) { return v.volume.empty(); }));
-    EXPECT_TRUE(
-        std::ranges::all_of(dosdevice_table, [](const dosdevices& d) { return d.drive.empty(); }));
+    EXPECT_TRUE(form.scan().volumes.empty() && form.scan().drives.empty());
     ASSERT_FALSE(machine.messages().empty());
     EXPECT_EQ(machine.messages().back().text, L"list_volumes:invalid handle");
   }

@@ -30,8 +30,6 @@ const std::wstring kNow = L"09.12.2026 06:00:00";
 class CommandsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    volume_table.assign(kVolumeTableRows, volumes{});
-    dosdevice_table.fill(dosdevices{});
     AddDiskVolume(1, {L"C:\\"});
     AddDiskVolume(2, {L"D:\\", L"C:\\mnt\\"});
     AddDiskVolume(3, {});
@@ -66,7 +64,8 @@ class CommandsTest : public ::testing::Test {
     if (!view.IsChecked(Command::Getnonvolumedrives1)) form.Getnonvolumedrives1Click();
     machine.ClearCalls();
   }
-  void SelectVolume(int n) { ASSERT_TRUE(view.Select(0, SimMachine::VolumeGuidPath(n))); }
+  void SelectVolume(int n) { SelectVolume(SimMachine::VolumeGuidPath(n)); }
+  void SelectVolume(const std::wstring& name) { ASSERT_TRUE(view.Select(0, name)); }
   void SelectStick() {
     ShowDosDevices();
     ASSERT_TRUE(view.Select(1 + kSubPathName, L"G:" + kDosSlash));
@@ -123,7 +122,7 @@ class CommandsTest : public ::testing::Test {
 TEST_F(CommandsTest, StartUpSetsTheTitleAndFillsTheList) {
   EXPECT_EQ(view.title, L"Karrowin 0.3 by " VOLUMES_CONTACT);
   EXPECT_EQ(view.set_rows_calls, 1);
-  EXPECT_EQ(view.rows, SortedRows(VolumeRows(), {}));
+  EXPECT_EQ(view.rows, SortedRows(ShownRecords(form.scan()), {}));
   EXPECT_EQ(view.rows.size(), 4u);
   EXPECT_EQ(view.status_text, L"");
   EXPECT_FALSE(view.IsChecked(Command::Getnonvolumedrives1));
@@ -569,7 +568,10 @@ TEST_F(CommandsTest, PropertiesWindowReportsOnTheTargetOfTheRowKind) {
 }
 
 TEST_F(CommandsTest, PropertiesCaptionShowsTheWholeTargetButTheReportStopsAtTheBlank) {
-  view.selected = ListRow{L"\\\\?\\Volume{odd} name\\", {}};
+  machine.AddVolume(L"{odd} name", HddName(8));
+  form.Refresh1Click();
+  SelectVolume(L"\\\\?\\Volume{odd} name\\");
+  machine.ClearCalls();
   form.GetVolumeInformations1Click();
   ASSERT_EQ(view.properties.size(), 1u);
   EXPECT_EQ(view.properties[0]->caption, L"Properties for \\\\?\\Volume{odd} name");

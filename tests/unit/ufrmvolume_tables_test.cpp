@@ -1,12 +1,14 @@
-// The volume and DOS-device tables, the queries that fill them and the rows they give.
+// The scan of the machine, the queries it makes and the rows it gives.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "devices/device_error.h"
+#include "devices/scan.h"
 #include "devices/text_forms.h"
+#include "devices/udiskmgmt.h"
 #include "tests/sim/sim_machine.h"
+#include "tests/unit/fake_view.h"
 #include "ui/Ufrmvolume.h"
 
 namespace vol {
@@ -18,10 +20,6 @@ std::wstring HddName(int n) { return L"\\Device\\HarddiskVolume" + std::to_wstri
 
 class TablesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    volume_table.assign(kVolumeTableRows, volumes{});
-    dosdevice_table.fill(dosdevices{});
-  }
   void TearDown() override {
     EXPECT_EQ(machine.open_handles(), 0) << machine.DescribeOpenHandles();
     EXPECT_EQ(machine.bad_closes(), 0);
@@ -40,11 +38,9 @@ class TablesTest : public ::testing::Test {
     return device;
   }
 
-  std::vector<std::wstring> UsedVolumeNames() const {
+  std::vector<std::wstring> VolumeNames(const MachineScan& scan) const {
     std::vector<std::wstring> names;
-    for (const volumes& row : volume_table) {
-      if (!row.volume.empty()) names.push_back(row.volume);
-    }
+    for (const VolumeRecord& volume : scan.volumes) names.push_back(volume.guid_path);
     return names;
   }
 
@@ -59,10 +55,12 @@ TEST_F(TablesTest, VolumeStorageOpensTheDevicePathWithOrWithoutTrailingBackslash
   for (const std::wstring& name : {guid_path, WithoutTrailingBackslash(guid_path)}) {
     SCOPED_TRACE(name);
     machine.ClearCalls();
-    const StorageDeviceNumber number = GetVolume_Storage(machine, name);
-    EXPECT_EQ(number.DeviceType, 7u);
-    EXPECT_EQ(number.DeviceNumber, 2u);
-    EXPECT_EQ(number.PartitionNumber, 3u);
+    std::wstring error;
+    const std::optional<StorageDeviceNumber> number = GetVolume_Storage(machine, name, error);
+    ASSERT_TRUE(number.has_value());
+    EXPECT_EQ(number->DeviceType, 7u);
+    EXPECT_EQ(number->DeviceNumber, 2u);
+    EXPECT_EQ(number->PartitionNumber, 3u);
     ASSERT_EQ(machine.CountCalls(Call::CreateFile), 1);
     const auto& open = machine.calls().front();
     EXPECT_EQ(open.call, Call::CreateFile);
@@ -77,7 +75,7 @@ TEST_F(TablesTest, VolumeStorageOpensTheDevicePathWithOrWithoutTrailingBackslash
   }
 }
 
-TEST_F(TablesTest, VolumeStorageRaisesWithTheSystemTextWhenOpenOrRequestFails) {
+TEST_F(TablesTest, VolumeStorageGivesTheSystemTextWhenOpenOrRequestFails) {
   struct Case {
     const char* what;
     uint32_t open_error;
@@ -91,13 +89,10 @@ TEST_F(TablesTest, VolumeStorageRaisesWithTheSystemTextWhenOpenOrRequestFails) {
     device.open_error = c.open_error;
     if (c.request_error != 0) device.device_number_error = c.request_error;
     const uint32_t error = c.open_error != 0 ? c.open_error : c.request_error;
-    try {
-      GetVolume_Storage(local, SimMachine::VolumeGuidPath(1));
-      ADD_FAILURE() << "no error raised";
-    } catch (const DeviceError& e) {
-      EXPECT_EQ(e.message(), L"GetVolume_Storage:" + SystemErrorText(local, error));
-      EXPECT_GT(e.message().size(), std::wstring(L"GetVolume_Storage:").size());
-    }
+    std::wstring text;
+    EXPECT_FALSE(GetVolume_Storage(local, SimMachine::VolumeGuidPath(1), text).has_value());
+    EXPECT_EQ(text, SystemErrorText(local, error));
+    EXPECT_FALSE(text.empty());
     EXPECT_EQ(local.open_handles(), 0) << local.DescribeOpenHandles();
   }
 }
@@ -157,7 +152,7 @@ TEST_F(TablesTest, VolumeExtentIsNoneWheneverNothingCanBeRead) {
     SimMachine local;
     SimDevice& device = local.AddVolume(SimMachine::Guid(1), HddName(1));
     c.set_up(device);
-    std::optional<VolumeExtent> extent;
+    std::optional<DiskExtent> extent;
     EXPECT_NO_THROW(extent = GetVolumeExtent(local, SimMachine::VolumeGuidPath(1)));
     EXPECT_FALSE(extent.has_value());
     EXPECT_EQ(local.open_handles(), 0) << local.DescribeOpenHandles();
@@ -204,48 +199,44 @@ TEST_F(TablesTest, ShadowCopyListKeepsWhatTheCallerAlreadyHad) {
                                               L"HarddiskVolumeShadowCopy3"}));
 }
 
-// ---------------------------------------------------------------- list_volumes
+// ---------------------------------------------------------------- the volumes of a scan
 
-TEST_F(TablesTest, OpticalAndFloppyVolumesLeaveNoGap) {
+TEST_F(TablesTest, OpticalAndFloppyVolumesAreLeftOutAndAskedNothingMore) {
   AddDiskVolume(1, 0, 1, {L"C:\\"});
   machine.AddVolume(SimMachine::Guid(2), L"\\Device\\CdRom0").drive_type = drive_type::kCdrom;
   machine.AddVolume(SimMachine::Guid(3), L"\\Device\\Floppy0").drive_type = drive_type::kRemovable;
   AddDiskVolume(4, 1, 1);
   machine.AddVolume(SimMachine::Guid(5), L"\\Device\\Some\\CDROM9");  // any case
 
-  list_volumes(machine);
-  EXPECT_EQ(UsedVolumeNames(), (std::vector<std::wstring>{SimMachine::VolumeGuidPath(1),
+  const MachineScan scan = Scan(machine, {});
+  EXPECT_EQ(VolumeNames(scan), (std::vector<std::wstring>{SimMachine::VolumeGuidPath(1),
                                                           SimMachine::VolumeGuidPath(4)}));
-  ASSERT_EQ(volume_table.size(), kVolumeTableRows);
-  for (std::size_t i = 2; i < volume_table.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_TRUE(volume_table[i].volume.empty());
-    EXPECT_TRUE(volume_table[i].dosdevice.empty());
-    EXPECT_TRUE(volume_table[i].pathname.empty());
-  }
-  EXPECT_EQ(volume_table[1].dosdevice, HddName(4));
+  EXPECT_EQ(scan.volumes[1].nt_name, HddName(4));
+  EXPECT_TRUE(scan.drives.empty() && scan.shadows.empty());  // not asked for
+  EXPECT_EQ(machine.CountCalls(Call::GetVolumePathNamesForVolumeName), 2);
   EXPECT_TRUE(machine.messages().empty());
   EXPECT_EQ(machine.CountCalls(Call::FindVolumeClose), 1);
 }
 
-TEST_F(TablesTest, PathNameIsTheFirstMountPathTheSystemLists) {
+TEST_F(TablesTest, MountPathsAreTheSystemsListAndPathNameItsFirst) {
   AddDiskVolume(1, 0, 1);                            // no mount path
   AddDiskVolume(2, 0, 2, {L"D:\\", L"C:\\mnt\\"});   // letter first
   AddDiskVolume(3, 0, 3, {L"C:\\data\\", L"E:\\"});  // folder first
-  list_volumes(machine);
-  EXPECT_EQ(volume_table[0].pathname, L"");
-  EXPECT_EQ(volume_table[1].pathname, L"D:\\");
-  EXPECT_EQ(volume_table[2].pathname, L"C:\\data\\");
+  const MachineScan scan = Scan(machine, {});
+  EXPECT_EQ(scan.volumes[2].mount_paths, (std::vector<std::wstring>{L"C:\\data\\", L"E:\\"}));
+  const std::vector<ListRecord> rows = ShownRecords(scan);
+  EXPECT_EQ(rows[0].pathname, L"");
+  EXPECT_EQ(rows[1].pathname, L"D:\\");
+  EXPECT_EQ(rows[2].pathname, L"C:\\data\\");
 }
 
-TEST_F(TablesTest, PathNameSurvivesAMountPathListLongerThanMaxPath) {
+TEST_F(TablesTest, MountPathsSurviveAListLongerThanMaxPath) {
   std::vector<std::wstring> mounts;
   for (int i = 0; i < 12; ++i) {
     mounts.push_back(L"C:\\mounted\\in\\a\\rather\\deep\\folder" + std::to_wstring(i) + L"\\");
   }
   AddDiskVolume(1, 0, 1, mounts);
-  list_volumes(machine);
-  EXPECT_EQ(volume_table[0].pathname, mounts.front());
+  EXPECT_EQ(Scan(machine, {}).volumes[0].mount_paths, mounts);
 
   std::vector<uint32_t> sizes;
   for (const auto& call : machine.calls()) {
@@ -257,7 +248,7 @@ TEST_F(TablesTest, PathNameSurvivesAMountPathListLongerThanMaxPath) {
 }
 
 TEST_F(TablesTest, DiskAndPartitionNumbersFallBackInOrder) {
-  AddDiskVolume(1, 258, 259);  // only the low 8 bits are kept
+  AddDiskVolume(1, 258, 259);  // only the low 8 bits are shown
   SimDevice& spanned = AddDiskVolume(2, 0, 0);
   spanned.device_number.reset();
   spanned.extents = {DiskExtent{5, 0, 1 << 20}, DiskExtent{6, 0, 1 << 20}};
@@ -266,16 +257,21 @@ TEST_F(TablesTest, DiskAndPartitionNumbersFallBackInOrder) {
   no_extents.device_number.reset();
   no_extents.extents_error = win_error::kInvalidFunction;
 
-  list_volumes(machine);
+  const MachineScan scan = Scan(machine, {});
+  const std::vector<ListRecord> rows = ShownRecords(scan);
   struct Expected {
     uint8_t disk, part;
   };
   const Expected expected[] = {{2, 3}, {5, 255}, {255, 255}, {255, 255}};
   for (std::size_t i = 0; i < std::size(expected); ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(volume_table[i].disknumber, expected[i].disk);
-    EXPECT_EQ(volume_table[i].partitionnumber, expected[i].part);
+    EXPECT_EQ(rows[i].disknumber, expected[i].disk);
+    EXPECT_EQ(rows[i].partitionnumber, expected[i].part);
+    // Why the device number is missing stays with the volume.
+    EXPECT_EQ(scan.volumes[i].device_number_error.empty(), i == 0);
   }
+  EXPECT_EQ(scan.volumes[2].device_number_error,
+            SystemErrorText(machine, win_error::kAccessDenied));
   EXPECT_TRUE(machine.messages().empty());  // a failing number query is not reported
 }
 
@@ -284,12 +280,12 @@ TEST_F(TablesTest, SizeAndSerialFollowTheEdition) {
   big.file_system = SimFileSystem{
       .serial = 0x1F, .sectors_per_cluster = 8, .bytes_per_sector = 512, .total_clusters = 1000};
   AddDiskVolume(2, 0, 2).file_system.reset();  // no readable file system
-  list_volumes(machine);
+  const std::vector<ListRecord> rows = ShownRecords(Scan(machine, {}));
   if (edition::kVolumeSizeAndSerial) {
-    EXPECT_EQ(volume_table[0].size, 1001 * 4096);
-    EXPECT_EQ(volume_table[0].serial, L"001F");
-    EXPECT_EQ(volume_table[1].size, 0);
-    EXPECT_EQ(volume_table[1].serial, L"");
+    EXPECT_EQ(rows[0].size, 1001 * 4096);
+    EXPECT_EQ(rows[0].serial, L"001F");
+    EXPECT_EQ(rows[1].size, 0);
+    EXPECT_EQ(rows[1].serial, L"");
     for (const auto& call : machine.calls()) {
       if (call.call == Call::GetDiskFreeSpace || call.call == Call::GetVolumeInformation) {
         EXPECT_EQ(call.argument.back(), L'\\');  // asked with the enumerated name
@@ -298,52 +294,44 @@ TEST_F(TablesTest, SizeAndSerialFollowTheEdition) {
   } else {
     EXPECT_EQ(machine.CountCalls(Call::GetDiskFreeSpace), 0);
     EXPECT_EQ(machine.CountCalls(Call::GetVolumeInformation), 0);
-    EXPECT_EQ(volume_table[0].size, 0);
-    EXPECT_EQ(volume_table[0].serial, L"");
+    EXPECT_EQ(rows[0].size, 0);
+    EXPECT_EQ(rows[0].serial, L"");
   }
 }
 
-TEST_F(TablesTest, EnumerationFailingAtTheStartShowsOneMessageAndLeavesTheTableEmpty) {
+TEST_F(TablesTest, EnumerationFailingAtTheStartSaysWhyOnceAndFindsNoVolume) {
   AddDiskVolume(1, 0, 1, {L"C:\\"});
-  list_volumes(machine);  // a filled table first: the failure must empty it
   machine.Fail(Call::FindFirstVolume, win_error::kAccessDenied);
-  list_volumes(machine);
-  EXPECT_TRUE(UsedVolumeNames().empty());
-  EXPECT_EQ(volume_table.size(), kVolumeTableRows);
-  ASSERT_EQ(machine.messages().size(), 1u);
-  EXPECT_EQ(machine.messages()[0].text, L"list_volumes:invalid handle");
-  EXPECT_TRUE(machine.messages()[0].plain_dialog);
-  EXPECT_EQ(machine.CountCalls(Call::FindVolumeClose), 1);  // only the first, good run
+  std::vector<std::wstring> reasons;
+  const MachineScan scan = Scan(
+      machine, {.search_failed = [&](const std::wstring& reason) { reasons.push_back(reason); }});
+  EXPECT_TRUE(scan.volumes.empty());
+  EXPECT_EQ(reasons, std::vector<std::wstring>{L"invalid handle"});
+  EXPECT_TRUE(machine.messages().empty());  // the caller says it
+  EXPECT_EQ(machine.CountCalls(Call::FindVolumeClose), 0);
 }
 
 TEST_F(TablesTest, EnumerationEndingEarlyKeepsWhatItHadAndClosesTheSearch) {
   AddDiskVolume(1, 0, 1);
   AddDiskVolume(2, 0, 2);
   machine.Fail(Call::FindNextVolume, win_error::kNotReady);
-  list_volumes(machine);
-  EXPECT_EQ(UsedVolumeNames(), (std::vector<std::wstring>{SimMachine::VolumeGuidPath(1)}));
+  EXPECT_EQ(VolumeNames(Scan(machine, {})),
+            (std::vector<std::wstring>{SimMachine::VolumeGuidPath(1)}));
   EXPECT_EQ(machine.CountCalls(Call::FindVolumeClose), 1);
 }
 
 TEST_F(TablesTest, EveryQualifyingVolumeIsListedBeyondSixteen) {
   for (int n = 1; n <= 40; ++n) AddDiskVolume(n, 0, static_cast<uint32_t>(n));
-  list_volumes(machine);
-  ASSERT_GE(volume_table.size(), 40u);
-  const std::vector<std::wstring> names = UsedVolumeNames();
+  const MachineScan scan = Scan(machine, {});
+  const std::vector<std::wstring> names = VolumeNames(scan);
   ASSERT_EQ(names.size(), 40u);
   for (int n = 1; n <= 40; ++n) EXPECT_EQ(names[n - 1], SimMachine::VolumeGuidPath(n));
-  EXPECT_EQ(VolumeRows().size(), 40u);
-
-  // Fewer volumes later: back to the sixteen rows, the rest empty.
-  for (int n = 4; n <= 40; ++n) machine.RemoveVolume(SimMachine::VolumeGuidPath(n));
-  list_volumes(machine);
-  EXPECT_EQ(volume_table.size(), kVolumeTableRows);
-  EXPECT_EQ(UsedVolumeNames().size(), 3u);
+  EXPECT_EQ(ShownRecords(scan).size(), 40u);
 }
 
 // ---------------------------------------------------------------- size and serial
 
-TEST_F(TablesTest, VolumeSizeCountsOneClusterMoreInSixtyFourBits) {
+TEST(VolumeSizeTest, CountsOneClusterMoreInSixtyFourBits) {
   struct Case {
     uint32_t spc, bps, total;
     int64_t size;
@@ -355,19 +343,16 @@ TEST_F(TablesTest, VolumeSizeCountsOneClusterMoreInSixtyFourBits) {
       {0x20000, 0x10000, 500, 0},                 // the cluster size wraps at 32 bits
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.spc << " x " << c.bps << " x " << c.total);
-    SimMachine local;
-    local.AddVolume(SimMachine::Guid(1), HddName(1)).file_system = SimFileSystem{
-        .sectors_per_cluster = c.spc, .bytes_per_sector = c.bps, .total_clusters = c.total};
-    EXPECT_EQ(get_volume_size(local, SimMachine::VolumeGuidPath(1)), c.size);
+    SCOPED_TRACE(::testing::Message() << c.spc << " x " << c.bps << " x " << c.total);
+    EXPECT_EQ(get_volume_size(FreeSpace{c.spc, c.bps, 0, c.total}), c.size);
   }
+  EXPECT_EQ(get_volume_size(std::nullopt), 0);
 }
 
-TEST_F(TablesTest, VolumeSizeAndSerialOfAnUnreadableVolume) {
+TEST_F(TablesTest, SerialOfAnUnreadableVolumeIsEmpty) {
   AddDiskVolume(1, 0, 1).file_system.reset();
-  EXPECT_EQ(get_volume_size(machine, SimMachine::VolumeGuidPath(1)), 0);
   EXPECT_EQ(get_volume_serial(machine, SimMachine::VolumeGuidPath(1)), L"");
-  EXPECT_EQ(get_volume_size(machine, L"Q:\\"), 0);
+  EXPECT_EQ(get_volume_serial(machine, L"Q:\\"), L"");
 }
 
 TEST_F(TablesTest, SerialIsUpperCaseHexOfAtLeastFourDigits) {
@@ -416,32 +401,26 @@ class DosDeviceTableTest : public TablesTest {
     machine.SetDriveType(L'U', drive_type::kUnknown);
   }
 
-  std::vector<std::wstring> UsedDrives() const {
+  std::vector<std::wstring> Drives(const MachineScan& scan) const {
     std::vector<std::wstring> drives;
-    for (const dosdevices& row : dosdevice_table) {
-      if (!row.drive.empty()) drives.push_back(row.drive);
-    }
+    for (const DriveRecord& drive : scan.drives) drives.push_back(drive.drive());
     return drives;
   }
 };
 
-TEST_F(DosDeviceTableTest, KeepsTheDriveTypesOfTheEditionPackedInLetterOrder) {
+TEST_F(DosDeviceTableTest, KeepsTheDriveTypesOfTheEditionInLetterOrder) {
   BuildMachine();
-  list_dosdevices(machine);
+  const MachineScan scan = Scan(machine, {.dos_devices = true});
   const std::vector<std::wstring> expected =
       edition::kListNoRootDir ? std::vector<std::wstring>{L"C:", L"G:", L"N:", L"R:"}
                               : std::vector<std::wstring>{L"C:", L"G:", L"R:"};
-  EXPECT_EQ(UsedDrives(), expected);
-  for (std::size_t i = 0; i < dosdevice_table.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(dosdevice_table[i].drive.empty(), i >= expected.size());  // packed
-  }
-  EXPECT_EQ(dosdevice_table[0].dosdevice, HddName(1));
-  EXPECT_EQ(dosdevice_table[1].dosdevice, L"\\Device\\HarddiskVolume9");
-  EXPECT_EQ(dosdevice_table[1].disknumber, 2);
-  EXPECT_EQ(dosdevice_table[1].partitionnumber, 1);
-  const dosdevices& ram = dosdevice_table[expected.size() - 1];
-  EXPECT_EQ(ram.disknumber, 300 % 256);
+  EXPECT_EQ(Drives(scan), expected);
+  EXPECT_EQ(scan.drives[0].nt_name, HddName(1));
+  EXPECT_EQ(scan.drives[1].nt_name, L"\\Device\\HarddiskVolume9");
+  EXPECT_EQ(scan.drives[1].type, drive_type::kRemovable);
+  ASSERT_TRUE(scan.drives[1].device_number.has_value());
+  EXPECT_EQ(scan.drives[1].device_number->DeviceNumber, 2u);
+  EXPECT_EQ(scan.drives[1].device_number->PartitionNumber, 1u);
   for (const auto& call : machine.calls()) {
     if (call.call == Call::GetDriveType) {
       EXPECT_EQ(call.form, edition::kApi);
@@ -454,21 +433,22 @@ TEST_F(DosDeviceTableTest, FailedDeviceNumberReadsAsTwoFiftyFive) {
   stick.drive_type = drive_type::kFixed;
   stick.open_error = win_error::kAccessDenied;
   machine.DefineDosName(L"K:", L"\\Device\\HarddiskVolume9");
-  list_dosdevices(machine);
-  ASSERT_EQ(UsedDrives(), std::vector<std::wstring>{L"K:"});
-  EXPECT_EQ(dosdevice_table[0].disknumber, 255);
-  EXPECT_EQ(dosdevice_table[0].partitionnumber, 255);
+  const MachineScan scan = Scan(machine, {.dos_devices = true});
+  ASSERT_EQ(Drives(scan), std::vector<std::wstring>{L"K:"});
+  EXPECT_FALSE(scan.drives[0].device_number.has_value());
+  const ListRecord row = ShownRecords(scan).at(0);
+  EXPECT_EQ(row.disknumber, 255);
+  EXPECT_EQ(row.partitionnumber, 255);
 }
 
 TEST_F(DosDeviceTableTest, RowsLeaveOutTheLettersOfListedVolumes) {
   BuildMachine();
-  list_volumes(machine);
-  list_dosdevices(machine);
-  const std::vector<ListRow> rows = SortedRows(DosDeviceRows(), {});
+  const std::vector<ListRow> rows =
+      SortedRows(ShownRecords(Scan(machine, {.dos_devices = true})), {});
   const std::wstring slash = edition::kDosRowBackslash ? L"\\" : L"";
   std::vector<std::pair<std::wstring, std::wstring>> shown;  // PathName, Dos Device
   for (const ListRow& row : rows) {
-    EXPECT_EQ(row.caption, L"");
+    if (!row.caption.empty()) continue;  // a volume row
     EXPECT_EQ(row.sub_items.size(), edition::kFull ? 6u : 4u);
     shown.emplace_back(row.sub(kSubPathName), row.sub(kSubDosDevice));
   }
@@ -477,31 +457,31 @@ TEST_F(DosDeviceTableTest, RowsLeaveOutTheLettersOfListedVolumes) {
   if (edition::kListNoRootDir) expected.emplace_back(L"N:" + slash, L"\\??\\C:\\somewhere");
   expected.emplace_back(L"R:" + slash, L"\\Device\\Ramdisk0");
   EXPECT_EQ(shown, expected);
-  ASSERT_FALSE(rows.empty());
-  EXPECT_EQ(rows.front().sub(kSubDiskNumber), L"2");
-  EXPECT_EQ(rows.front().sub(kSubPartitionNumber), L"1");
+  ASSERT_EQ(rows.size(), 1 + expected.size());
+  EXPECT_EQ(rows[1].sub(kSubDiskNumber), L"2");
+  EXPECT_EQ(rows[1].sub(kSubPartitionNumber), L"1");
   EXPECT_EQ(rows.back().sub(kSubDiskNumber), L"44");  // 300, low 8 bits
   if (edition::kVolumeSizeAndSerial) {
-    EXPECT_EQ(rows.front().sub(kSubVolumeSize), L"");
-    EXPECT_EQ(rows.front().sub(kSubSerial), L"");
+    EXPECT_EQ(rows[1].sub(kSubVolumeSize), L"");
+    EXPECT_EQ(rows[1].sub(kSubSerial), L"");
   }
 }
 
-TEST_F(TablesTest, VolumeDriveAndDosDeviceTargetCompareWithoutCase) {
-  volume_table[0].volume = SimMachine::VolumeGuidPath(1);
-  volume_table[0].pathname = L"c:\\";
-  volume_table[1].volume = SimMachine::VolumeGuidPath(2);
-  volume_table[1].pathname = L"E:\\mnt\\";                 // a folder on E: counts for E:
-  volume_table[2].volume = SimMachine::VolumeGuidPath(3);  // no mount path
-  EXPECT_TRUE(is_volume_drive(L"C:"));
-  EXPECT_TRUE(is_volume_drive(L"C:\\"));
-  EXPECT_TRUE(is_volume_drive(L"e:"));
-  EXPECT_FALSE(is_volume_drive(L"D:"));
+TEST(ShownRecordsTest, AVolumesLetterAndADosDeviceTargetCompareWithoutCase) {
+  MachineScan scan;
+  scan.volumes = {{.guid_path = L"v1", .mount_paths = {L"c:\\"}},
+                  {.guid_path = L"v2", .mount_paths = {L"E:\\mnt\\"}},  // a folder on E: counts
+                  {.guid_path = L"v3"}};                                // no mount path
+  for (const wchar_t letter : {L'C', L'D', L'E'}) scan.drives.push_back({.letter = letter});
+  std::vector<std::wstring> shown;
+  for (const ListRecord& row : ShownRecords(scan)) shown.push_back(row.pathname);
+  EXPECT_EQ(shown, (std::vector<std::wstring>{L"c:\\", L"E:\\mnt\\", L"",
+                                              edition::kDosRowBackslash ? L"D:\\" : L"D:"}));
 
-  dosdevice_table[0] = dosdevices{1, 2, L"X:", L"\\??\\HarddiskVolumeShadowCopy1"};
-  EXPECT_TRUE(is_dosdevice_target(L"\\??\\harddiskvolumeshadowcopy1"));
-  EXPECT_FALSE(is_dosdevice_target(L"\\??\\harddiskvolumeshadowcopy2"));
-  EXPECT_FALSE(is_dosdevice_target(L""));  // empty rows point at nothing
+  scan.drives = {{.letter = L'X', .nt_name = L"\\??\\HarddiskVolumeShadowCopy1"}};
+  EXPECT_TRUE(is_dosdevice_target(scan.drives, L"\\??\\harddiskvolumeshadowcopy1"));
+  EXPECT_FALSE(is_dosdevice_target(scan.drives, L"\\??\\harddiskvolumeshadowcopy2"));
+  EXPECT_FALSE(is_dosdevice_target({}, L""));
 }
 
 TEST(UnitMaskTest, NamesTheLowestDriveBit) {
@@ -520,8 +500,7 @@ TEST(UnitMaskTest, NamesTheLowestDriveBit) {
 TEST_F(TablesTest, VolumeRowsCarryTheCellsOfTheEdition) {
   AddDiskVolume(1, 0, 2, {L"C:\\"}).file_system =
       SimFileSystem{.serial = 0x1F, .total_clusters = 1000};
-  list_volumes(machine);
-  const std::vector<ListRow> rows = SortedRows(VolumeRows(), {});
+  const std::vector<ListRow> rows = SortedRows(ShownRecords(Scan(machine, {})), {});
   ASSERT_EQ(rows.size(), 1u);
   std::vector<std::wstring> cells{L"C:\\", L"0", L"2", HddName(1)};
   if (edition::kVolumeSizeAndSerial) {
@@ -542,12 +521,12 @@ TEST_F(TablesTest, ShadowCopyRowsAreHiddenByALetterThatPointsAtThem) {
     machine.DefineDosName(L"HarddiskVolumeShadowCopy" + std::to_wstring(n),
                           L"\\Device\\HarddiskVolumeShadowCopy" + std::to_wstring(n));
   }
-  list_dosdevices(machine);
-  std::vector<ListRow> rows = SortedRows(ShadowCopyRows(machine), {});
+  MachineScan scan = Scan(machine, {.dos_devices = true});
   if (!edition::kShadowCopies) {
-    EXPECT_TRUE(rows.empty());
+    EXPECT_TRUE(scan.shadows.empty());
     return;
   }
+  const std::vector<ListRow> rows = SortedRows(ShownRecords(scan), {});
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0], (ListRow{L"",
                               {L"", L"", L"", L"\\??\\harddiskvolumeshadowcopy1",
@@ -556,10 +535,9 @@ TEST_F(TablesTest, ShadowCopyRowsAreHiddenByALetterThatPointsAtThem) {
 
   // X: defined to the first shadow copy, as "Add Dos Device Letter" on its row does.
   machine.DefineDosName(L"X:", L"\\??\\harddiskvolumeshadowcopy1");
-  list_dosdevices(machine);
-  rows = SortedRows(ShadowCopyRows(machine), {});
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].sub(kSubDosDevice), L"\\??\\harddiskvolumeshadowcopy2");
+  scan = Scan(machine, {.dos_devices = true});
+  ASSERT_EQ(scan.shadows.size(), 1u);
+  EXPECT_EQ(scan.shadows[0].target, L"\\??\\harddiskvolumeshadowcopy2");
 }
 
 // Disk numbers of 10 and more, serials of differing widths and a lower-case path: a
@@ -584,10 +562,7 @@ TEST_F(TablesTest, RowsSortWithinTheirKindByValueKeepingTiesInTableOrder) {
     device.device_number = StorageDeviceNumber{7, disk, 0};
     machine.DefineDosName(std::wstring{letter, L':'}, device.nt_name);
   }
-  list_volumes(machine);
-  list_dosdevices(machine);
-  std::vector<ListRecord> records = VolumeRows();
-  std::ranges::move(DosDeviceRows(), std::back_inserter(records));
+  const std::vector<ListRecord> records = ShownRecords(Scan(machine, {.dos_devices = true}));
 
   // Each row by its "Dos Device" cell's end.
   const auto order = [&](int sub_item, bool descending) {

@@ -110,7 +110,7 @@ class WineCommands : public ::testing::Test {
   void ShowAndSelectC() {
     form_.FormShow();
     ASSERT_TRUE(view_.Select(kSubPathName + 1, L"C:\\"));
-    ASSERT_EQ(view_.selected->sub(kSubDosDevice), c_device_);
+    ASSERT_EQ(view_.SelectedRow()->sub(kSubDosDevice), c_device_);
   }
 
   RecordingPlatform platform_;
@@ -141,8 +141,8 @@ TEST_F(WineCommands, AddedLetterIsSeenByEveryProcessAndRemovedAgain) {
   EXPECT_EQ(view_.set_rows_calls, refreshes + 1);
   EXPECT_TRUE(platform_.sleeps.empty()) << "adding a letter does not wait";
   ASSERT_TRUE(view_.Select(kSubPathName + 1, letter_.root()));
-  EXPECT_TRUE(view_.selected->caption.empty());
-  EXPECT_EQ(view_.selected->sub(kSubDosDevice), c_device_);
+  EXPECT_TRUE(view_.SelectedRow()->caption.empty());
+  EXPECT_EQ(view_.SelectedRow()->sub(kSubDosDevice), c_device_);
 
   form_.RunHandlerOf(Command::RemoveDosDevice1);
   EXPECT_FALSE(letter_.Defined());

@@ -1,6 +1,8 @@
-// The writer of the start-up marks (platform/startup_trace_win.h), linked into volumes.exe
-// only when it is built with VOLUMES_STARTUP_TRACE=ON, for the start-up benchmark.
+// The writer of the start-up marks (platform/startup_trace_win.h): something only in a
+// volumes.exe built with VOLUMES_STARTUP_TRACE=ON, for the start-up benchmark.
 #include "platform/startup_trace_win.h"
+
+#if defined(VOLUMES_STARTUP_TRACE)
 
 #include <windows.h>
 
@@ -43,3 +45,5 @@ void StartupDone(const char* step) {
 }
 
 }  // namespace vol
+
+#endif
