@@ -111,3 +111,32 @@ use_i386_emulation() {
   fi
   export QEMU_SET_ENV="LD_PRELOAD=$folder/\$LIB/qemu_i386_preload.so"
 }
+
+# in_refusing_kernel COMMAND...: runs COMMAND as on a kernel that refuses 32-bit programs,
+# whatever this kernel does: in a user and mount namespace with a binfmt_misc of its own,
+# whose first entry hands every i386 program to an interpreter that is no program (the
+# kernel then answers "Exec format error"). Nothing outside the namespace changes; there,
+# setup_i386 registers the emulator as on such a machine. Returns 77 where the kernel
+# offers no such namespace (binfmt_misc has one of its own from Linux 6.7 on).
+in_refusing_kernel() {
+  local refuser status
+  unshare --user --map-root-user --mount true 2>/dev/null || return 77
+  refuser=$(mktemp "${TMPDIR:-/tmp}/volumes-refuser.XXXXXX") || return 1
+  printf 'not a program\n' >"$refuser" && chmod +x "$refuser"
+  unshare --user --map-root-user --mount bash -c '
+    mount -t binfmt_misc binfmt_misc "$1" 2>/dev/null &&
+      printf ":refuser:M::%s:%s:%s:F" "$2" "$3" "$4" >"$1/register" || exit 77
+    shift 4
+    exec "$@"' in_refusing_kernel "$I386_BINFMT_DIR" "$I386_MAGIC" "$I386_MASK" "$refuser" "$@"
+  status=$?
+  rm -f "$refuser"
+  return $status
+}
+
+# as_on_a_refusing_kernel COMMAND...: COMMAND with 32-bit programs emulated as on a
+# machine whose kernel refuses them: the played kernel above, with the emulator set up
+# there as install-deps.sh sets it up on such a machine.
+as_on_a_refusing_kernel() {
+  in_refusing_kernel bash -c 'source "$1" && setup_i386 >/dev/null && [ "$(i386_kind)" = emulated ] &&
+    shift && exec "$@"' as_on_a_refusing_kernel "${BASH_SOURCE[0]}" "$@"
+}

@@ -7,10 +7,13 @@
 #   build/win64-full  64-bit MinGW of the full edition: the same, and program32, which
 #                     reads the 32-bit volumes.exe of build/win32 from outside
 #   build/fuzz        libFuzzer smoke runs, when tests/fuzz exists
-# then checks each volumes.exe's imports and PE header flags, and prints a summary that
-# says how each suite ran: on the host, natively under Wine, or under emulation.
-# Where the kernel refuses 32-bit programs (scripts/emulation.sh), the 32-bit suites
-# run under emulation one case per process (see run_emulated below).
+# then the scripts' own checks (tests/scripts: the README's run.sh of both programs, the
+# release archives, the machine's kind), checks each volumes.exe's imports and PE header
+# flags, and prints a summary that says how each suite ran: on the host, natively under
+# Wine, or under emulation. Both kinds of machine are covered wherever this runs: where
+# the kernel refuses 32-bit programs (scripts/emulation.sh), the 32-bit suites run under
+# emulation (see run_emulated below); where it runs them, a kernel that refuses them is
+# played as well, and the 32-bit program and its unit suite run there under emulation.
 # Exits non-zero when anything failed.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -100,15 +103,15 @@ summary_line() {  # summary_line BUILD TEST HOW STATUS [COUNTS]
   summary+=("$(printf '%-10s %-28s %-9s %-8s %s' "$@")")
 }
 
-# Where 32-bit programs are emulated, Wine's 32-bit processes start quickly (see
-# scripts/qemu_i386_preload.c), but qemu mishandles some of the signals Wine uses: a fault
-# reaches Wine without its trap number, a thread interrupted to be suspended or ended may
-# crash. A process may then crash or hang, at random or every time. So the 32-bit
-# suites run under emulation but for the cases listed here, each left out for the reason
-# given below: one case per process, so that a crash takes no other case with it; a
-# case whose process ended without a verdict runs again, up to three times (a case that
-# fails an assertion does not). The cases left out run natively in build/win64-full
-# (the same edition as 64-bit code), and program32 there reads the 32-bit volumes.exe.
+# Where 32-bit programs are emulated, Wine's 32-bit processes start quickly and keep
+# each thread's storage its own across signals (scripts/qemu_i386_preload.c), but qemu
+# hands Wine a fault without its trap number, and a handled exception that is not a
+# signal (GoogleTest reports every skip and failure through OutputDebugString) reloads
+# the thread's selectors from the process-wide table after GoogleTest has made its
+# watcher thread. So the 32-bit suites run under emulation but for the cases listed
+# here, each left out for the reason given below. The cases left out run natively in
+# build/win64-full (the same edition as 64-bit code), and program32 there reads the
+# 32-bit volumes.exe.
 declare -A EMULATED_CASES=(
   [unit]='*-CommandsTest.ReducedBuildHasNoFullOnlyCommands'
   [win32]='*-WineProgram.*:WineReport.*:WineVolumeList.OneRowPerVolumeOfTheSystemInItsOrder:WineCommands.MountAtAPathThatCannotExistFailsAndChangesNothing'
@@ -116,34 +119,48 @@ declare -A EMULATED_CASES=(
 )
 NOT_EMULATED=(
   "structured exceptions and bug reports that walk the threads' stacks (CrashUi: null write, stack overflow, errors while the box is open, both bug-report cases): qemu hands Wine faults without their trap number and breaks its thread suspension"
-  "cases that skip themselves or use SCOPED_TRACE (WineReport, WineVolumeList.OneRow..., CommandsTest.ReducedBuild...): GoogleTest's per-thread watcher thread crashes the emulated process"
+  "cases that skip themselves or use SCOPED_TRACE (WineReport, WineVolumeList.OneRow..., CommandsTest.ReducedBuild...): GoogleTest reports them through OutputDebugString, a handled exception whose return reloads the selectors that its watcher thread overwrote"
   "WineCommands.MountAtAPath...: its process hung under the emulator in trials"
   "the program test (WineProgram): another process's memory is readable only from a native 64-bit reader (program32)"
   "in program32, the cases that make the 32-bit program fault (an error on a thread it did not start, the start-up fault, the bug report and mail of the planted-DLL test): they skip themselves, since qemu hands Wine faults without their trap number"
 )
 
-# run_emulated BUILD SUITE EXE: the cases of one GoogleTest executable of build/BUILD
-# that EMULATED_CASES lets through, one process each; counts as for any suite.
+# run_emulated BUILD SUITE EXE [RESULT]: the cases of one GoogleTest executable of
+# build/BUILD that EMULATED_CASES lets through, under emulation; counts as for any suite,
+# in the summary as RESULT (default SUITE). All of them run in one process first; only
+# if that process ends without a verdict do they run again one case per process, so
+# that a crash takes no other case with it, each up to three times (a case that fails an
+# assertion is not repeated).
+# The emulated runs go through in_kind: nothing where this machine emulates 32-bit code
+# itself, the played kernel (as_on_a_refusing_kernel) where it runs it natively.
+in_kind=()
 run_emulated() {
-  local dir=build/$1 suite=$2 exe=$3 all cases case file attempt crashed=()
-  local results=results/$suite.cases
+  local build=$1 dir=build/$1 suite=$2 exe=$3 result=${4:-$2} all cases case file attempt crashed=()
+  local results=results/$result.cases
+  rm -rf "${dir:?}/$results"
   mkdir -p "$dir/$results"
   list_cases() {
-    (cd "$dir" && "$VOLUMES_ROOT/cmake/wine-run.sh" 32 "$exe" --gtest_list_tests "$@") |
+    (cd "$dir" && wine_env "$build" && "${in_kind[@]}" "$VOLUMES_ROOT/cmake/wine-run.sh" 32 "$exe" --gtest_list_tests "$@") |
       tr -d '\r' | awk '/^[^ ]/ { group = $1 } /^  [^ ]/ { print group $1 }'
   }
   all=$(list_cases | grep -cv DISABLED_)
-  cases=$(list_cases --gtest_filter="${EMULATED_CASES[$suite]}" | grep -v DISABLED_)
-  for case in $cases; do
-    file=$results/${case//\//_}.xml
-    for attempt in 1 2 3; do
-      (cd "$dir" && timeout -s KILL 120 "$VOLUMES_ROOT/cmake/wine-run.sh" 32 "$exe" \
-        --gtest_filter="$case" --gtest_output="xml:$file") >>"$dir.ctest.log" 2>&1
-      [ -f "$dir/$file" ] && break
-      echo "no verdict from $case under emulation (attempt $attempt)" >>"$dir.ctest.log"
+  (cd "$dir" && wine_env "$build" && "${in_kind[@]}" timeout -s KILL 900 "$VOLUMES_ROOT/cmake/wine-run.sh" 32 "$exe" \
+    --gtest_filter="${EMULATED_CASES[$suite]}" --gtest_output="xml:$results/all.xml") \
+    >>"$dir.ctest.log" 2>&1
+  if [ ! -f "$dir/$results/all.xml" ]; then
+    echo "no verdict from $suite in one process under emulation: one case per process" >>"$dir.ctest.log"
+    cases=$(list_cases --gtest_filter="${EMULATED_CASES[$suite]}" | grep -v DISABLED_)
+    for case in $cases; do
+      file=$results/${case//\//_}.xml
+      for attempt in 1 2 3; do
+        (cd "$dir" && wine_env "$build" && "${in_kind[@]}" timeout -s KILL 120 "$VOLUMES_ROOT/cmake/wine-run.sh" 32 "$exe" \
+          --gtest_filter="$case" --gtest_output="xml:$file") >>"$dir.ctest.log" 2>&1
+        [ -f "$dir/$file" ] && break
+        echo "no verdict from $case under emulation (attempt $attempt)" >>"$dir.ctest.log"
+      done
+      [ -f "$dir/$file" ] || crashed+=("$case")
     done
-    [ -f "$dir/$file" ] || crashed+=("$case")
-  done
+  fi
   local ran=${#crashed[@]} failed=${#crashed[@]} skipped=0 report
   for report in "$dir/$results"/*.xml; do
     [ -f "$report" ] || continue
@@ -156,9 +173,9 @@ run_emulated() {
     "$((all - ran))")
   if [ "$ran" -eq 0 ] || [ "$failed" -gt 0 ]; then
     status=Failed
-    fail "build/$1 $suite under emulation (log: $dir.ctest.log)${crashed[*]:+; no verdict from ${crashed[*]}}"
+    fail "build/$1 $result under emulation (log: $dir.ctest.log)${crashed[*]:+; no verdict from ${crashed[*]}}"
   fi
-  summary_line "$1" "$suite" emulated "$status" "$counts"
+  summary_line "$1" "$result" emulated "$status" "$counts"
 }
 
 # The scripts' own checks (tests/scripts): the machine's kind, the layers of the code.
@@ -229,6 +246,45 @@ for name in "${built[@]}"; do
   fi
 done
 
+# The other kind of machine. Where this kernel runs 32-bit programs, a kernel that refuses
+# them is played (scripts/emulation.sh), and there, as on such a machine, the 32-bit unit
+# suite runs under the emulator and program32 reads the emulated 32-bit volumes.exe;
+# tests/scripts/run_test.sh starts run.sh there. Where this kernel refuses them, the
+# emulated kind is this machine's own, tested above.
+kinds="this machine's: $i386"
+if [ "$i386" = native ] && [[ " ${built[*]} " == *" win32 "* ]] && [[ " ${built[*]} " == *" win64-full "* ]]; then
+  in_refusing_kernel true
+  case $? in
+    0)
+      say "testing on a played kernel that refuses 32-bit programs ($(elapsed))"
+      kinds+="; refusing 32-bit code, played in a user namespace with a binfmt_misc of its own"
+      for b in win32 win64-full; do stop_wineserver "$b"; done
+      in_kind=(as_on_a_refusing_kernel)
+      : >build/win32.ctest.log
+      (wine_env win32 && wineserver -p && wine64 cmd /c exit >/dev/null 2>&1)
+      run_emulated win32 unit unit_tests.exe unit-refusing
+      stop_wineserver win32
+      report=results/program32-refusing.xml
+      rm -f "build/win64-full/$report"
+      (cd build/win64-full && wine_env win64-full &&
+        export VOLUMES_PROGRAM="Z:${VOLUMES_ROOT//\//\\}\\build\\win32\\volumes.exe" &&
+        as_on_a_refusing_kernel timeout -s KILL 900 "$VOLUMES_ROOT/cmake/wine-run.sh" 64 win32_tests.exe \
+          --gtest_filter='WineProgram.*:WineResources.*' --gtest_output="xml:$report") \
+        >build/win64-full.refusing.log 2>&1
+      if [ -f "build/win64-full/$report" ] && [ "$(xml_count "build/win64-full/$report" failures)" = 0 ]; then
+        summary_line win64-full program32-refusing emulated Passed "$(count_suite "build/win64-full/$report")"
+      else
+        summary_line win64-full program32-refusing emulated Failed
+        fail "program32 on the played refusing kernel (log: build/win64-full.refusing.log)"
+      fi
+      stop_wineserver win64-full
+      in_kind=()
+      ;;
+    77) kinds+="; refusing 32-bit code: not played (no user namespace with a binfmt_misc of its own)" ;;
+    *) fail "playing a kernel that refuses 32-bit programs" ;;
+  esac
+fi
+
 # Each program imports only DLLs that Windows takes from its system folder, and its PE
 # header carries the protections (ASLR with relocations, DEP, terminal-server aware,
 # high-entropy ASLR for 64-bit).
@@ -258,9 +314,9 @@ fi
 
 echo
 echo "==== summary ($(elapsed)) ===="
-echo "32-bit programs run here: $i386"
+echo "kinds of machine covered: $kinds"
 printf '%s\n' "${summary[@]}"
-if [ "$i386" = emulated ]; then
+if [ "$i386" = emulated ] || [[ "$kinds" == *played* ]]; then
   echo "not run under emulation (all of it runs natively in build/win64-full):"
   printf '  %s\n' "${NOT_EMULATED[@]}"
 fi
