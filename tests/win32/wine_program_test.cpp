@@ -531,7 +531,7 @@ bool FaultsAreEmulated(HANDLE process) {
   return Is32BitProcess(process) && EmulatedGuestBase() != 0;
 }
 
-TEST_F(WineProgram, ErrorOnAThreadItDidNotStartIsReportedAndOnlyThatThreadEnds) {
+TEST_F(WineProgram, ErrorOnAThreadItDidNotStartIsReportedAndOnlyThatThreadStops) {
   RunningProgram program(path_);
   ASSERT_TRUE(program.started()) << "error " << program.start_error();
   ASSERT_TRUE(program.WaitForList()) << "no main window with a filled list";
