@@ -61,6 +61,7 @@ struct HandlerState {
   std::atomic<bool> closing{false};          // "close application" is tearing the windows down
   std::atomic<bool> loop_running{false};     // the window thread's message loop has begun
   std::atomic<bool> reporter_failed{false};  // the reporter's own code failed on this error
+  std::atomic<bool> loop_in_filter{false};   // the window thread serves from inside a filter
   std::atomic<DWORD> window_thread{0};
   std::atomic<DWORD> reporter_thread{0};
   UniqueKernelHandle reporter;  // the reporter's thread, signalled should it end
@@ -359,7 +360,10 @@ Outcome Report(const std::wstring* message, const EXCEPTION_POINTERS* pointers, 
     const HANDLE idle = state.idle.get();
     Await(&idle, 1, INFINITE, !exhausted);
   }
-  if (exhausted || !state.loop_running) CloseApplication(!exhausted);
+  // One loop at most: each would stand on the failed frames of the one before.
+  if (exhausted || !state.loop_running || state.loop_in_filter.exchange(true)) {
+    CloseApplication(!exhausted);
+  }
   ExitProcess(static_cast<UINT>(RunMessageLoop()));
 }
 
