@@ -1,6 +1,7 @@
 // Gathers the bug report: the loaded modules (Toolhelp32, file versions), the stacks of
-// all threads of the process (dbghelp's StackWalk64, loaded at run time, or a walk of
-// the frame-pointer chain where dbghelp is missing) and the symbol names dbghelp knows.
+// all threads of the process (dbghelp's StackWalk64, or where dbghelp is missing a walk
+// of its own: frame pointers on 32-bit code, unwind data on 64-bit code) and the symbol
+// names that the images' COFF tables or dbghelp know.
 //
 // Every stage runs under IgnoreStructuredErrors and catches C++ exceptions: what a
 // failing stage gathered before it failed stays in the report, with a note saying so.
