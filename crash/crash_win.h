@@ -3,9 +3,8 @@
 
 #include <windows.h>
 
-#include <string>
+#include <cstdint>
 
-#include "crash/bug_report.h"
 #include "platform/edition.h"
 
 namespace vol::crash_detail {
@@ -27,33 +26,17 @@ inline bool IsFailure(DWORD code) { return (code >> 30) >= 2; }
 // the faulting thread, outside the exception dispatcher, with the faulting stack intact.
 void ReportStructuredError(const EXCEPTION_POINTERS& pointers);
 
-// The thread of an error and its registers at the error; its frames whose stack lies
-// below floor are the error handling's own and stay out of the report.
+// The thread of an error and its registers at the error, which stay where the error
+// left them while it waits; its frames whose stack lies below floor are the error
+// handling's own and stay out of the report.
 struct FaultingThread {
   DWORD id = 0;
-  CONTEXT context{};
+  const CONTEXT* context = nullptr;
   uint64_t floor = 0;
 };
 
-// The report on the process as it stands: the faulting thread first, then every other
-// thread but the caller's.
-crash::BugReport GatherBugReport(const std::wstring& error, const FaultingThread& faulting);
-
-// Hands the report to the system's mail interface (Simple MAPI), or says why it cannot.
-void SendBugReport(HWND owner, const std::wstring& report);
-
-// What the user chose in the exception box.
-enum class BoxChoice { kContinue = 1, kRestart, kClose };
-
-// The full edition's exception box: the headline, the message and the five buttons.
-// Modal to owner; "send bug report" and "show bug report" keep it open.
-BoxChoice ShowExceptionBox(HWND owner, const std::wstring& message, const std::wstring& report);
-
-// Tells the open exception box, from any thread, that one more error came in while it
-// was shown; the count starts again with the next box.
-void NoteFurtherError();
-
-// The modal window with the report as read-only, selectable text.
-void ShowBugReportWindow(HWND owner, const std::wstring& report);
+// Sets the process-wide handlers again: a DLL that the reporter's work loaded (the
+// user's mail client) may have put its own in their place.
+void ReinstallUncaughtErrorHandlers();
 
 }  // namespace vol::crash_detail

@@ -8,18 +8,25 @@
 // The box is shown by a reporter thread made ready at start-up, never on the thread of
 // the error: that thread's stack may be exhausted (a stack overflow) or damaged (a wild
 // write), and the box, the stack walk and dbghelp need room and sound frames. The thread
-// of the error hands over its registers and waits. The window thread dispatches its
-// messages meanwhile: its windows keep painting, and the box, owned by one of them,
-// needs them to answer.
+// of the error hands over pointers to its registers and waits; the window thread
+// dispatches its messages meanwhile, where its stack allows.
+//
+// The thread of the error may hold any lock of the process (the heap's, the loader's),
+// so its wait is bounded: when no box came up within a few seconds, or the reporter is
+// gone, the error goes to the system's own handling and the process ends. The reporter
+// loads what it needs before the first error, and gathers the report only when the
+// user asks for it, with the box already up.
 #include <windows.h>
+// windows.h first: psapi.h needs its types.
+#include <psapi.h>
 
 #include <atomic>
 #include <exception>
 #include <string>
 #include <vector>
 
-#include "crash/bug_report.h"
 #include "crash/crash_win.h"
+#include "crash/full/reporter_win.h"
 #include "crash/guard_win.h"
 #include "platform/edition.h"
 #include "platform/handles_win.h"
@@ -29,25 +36,55 @@
 namespace vol {
 namespace {
 
-// What the thread of the error does once it was reported.
-enum class Outcome { kGoOn, kEndProgram };
+// How long the thread of an error waits for the box before it hands the error on.
+constexpr DWORD kBoxPatienceMs = 10000;
+// How long the window thread has to answer before the box goes without an owner.
+constexpr UINT kOwnerPatienceMs = 1000;
+// Stack kept back on the program's own threads for the handling of a stack overflow.
+constexpr ULONG kStackGuarantee = 32 * 1024;
 
+// What the thread of the error does once it was reported.
+enum class Outcome { kGoOn, kEndProgram, kToSystem };
+
+// One error on its way to the box: pointers only, as the thread of the error may have
+// hardly any stack left.
 struct Request {
-  std::wstring message;                      // a C++ error's; a structured one is worded
+  const std::wstring* message = nullptr;     // a C++ error's; a structured one is worded
   const EXCEPTION_RECORD* record = nullptr;  // by the reporter from its record
   crash_detail::FaultingThread thread;
   Outcome outcome = Outcome::kGoOn;
 };
 
-std::atomic<bool> showing{false};       // an error's box or dialog is open
-std::atomic<bool> closing{false};       // "close application" is tearing the windows down
-std::atomic<bool> loop_running{false};  // the window thread's message loop has begun
-std::atomic<DWORD> window_thread{0};
-std::atomic<DWORD> reporter_thread{0};
-// Made at start-up, they live as long as the process.
-HANDLE request_ready = nullptr;
-HANDLE request_answered = nullptr;
-Request* pending = nullptr;  // one at a time: only the error that opens the box asks
+// The handler's whole state, made at start-up; it lives as long as the process.
+struct HandlerState {
+  std::atomic<bool> showing{false};          // an error's box or dialog is open
+  std::atomic<bool> closing{false};          // "close application" is tearing the windows down
+  std::atomic<bool> loop_running{false};     // the window thread's message loop has begun
+  std::atomic<bool> reporter_failed{false};  // the reporter's own code failed on this error
+  std::atomic<bool> loop_in_filter{false};   // the window thread serves from inside a filter
+  std::atomic<DWORD> window_thread{0};
+  std::atomic<DWORD> reporter_thread{0};
+  UniqueKernelHandle reporter;  // the reporter's thread, signalled should it end
+  UniqueKernelHandle request_ready, box_up, request_answered;
+  UniqueKernelHandle idle;     // manual reset: set while no error is shown
+  Request* pending = nullptr;  // one at a time: only the error that opens the box asks
+  CONTEXT captured{};          // the registers of a C++ error, for the same reason
+};
+HandlerState state;
+
+bool IsWindowThread() { return GetCurrentThreadId() == state.window_thread; }
+
+// Holds the showing flag for the error that opened the box, whichever way it ends.
+class ShowingScope {
+ public:
+  ShowingScope() { ResetEvent(state.idle.get()); }
+  ~ShowingScope() {
+    state.showing = false;
+    SetEvent(state.idle.get());
+  }
+  ShowingScope(const ShowingScope&) = delete;
+  ShowingScope& operator=(const ShowingScope&) = delete;
+};
 
 BOOL CALLBACK CollectWindow(HWND window, LPARAM windows) {
   wchar_t class_name[8] = {};
@@ -59,10 +96,14 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM windows) {
   return TRUE;
 }
 
-[[noreturn]] void CloseApplication() {
-  closing = true;
+// tidy: the thread's windows are destroyed first, which needs stack to run their
+// handlers.
+[[noreturn]] void CloseApplication(bool tidy = true) {
+  state.closing = true;
   std::vector<HWND> windows;
-  EnumThreadWindows(GetCurrentThreadId(), &CollectWindow, reinterpret_cast<LPARAM>(&windows));
+  if (tidy) {
+    EnumThreadWindows(GetCurrentThreadId(), &CollectWindow, reinterpret_cast<LPARAM>(&windows));
+  }
   for (HWND window : windows) {
     // A window that fails while being destroyed must not keep the program alive.
     IgnoreStructuredErrors([window] {
@@ -73,6 +114,22 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM windows) {
     });
   }
   ExitProcess(1);
+}
+
+// The error as it happened goes to the system's own handling (Windows Error Reporting),
+// which ends the process.
+[[noreturn]] void HandToTheSystem(const EXCEPTION_POINTERS* pointers) {
+  RaiseFailFastException(pointers != nullptr ? pointers->ExceptionRecord : nullptr,
+                         pointers != nullptr ? pointers->ContextRecord : nullptr, 0);
+  TerminateProcess(GetCurrentProcess(), 3);
+  for (;;) Sleep(INFINITE);
+}
+
+// A thread whose code failed never runs it again, and does not end either: its locks
+// would stay held by a thread that is gone, and its detach callbacks would run on the
+// stack it has left. It waits for good; the process ends without it.
+[[noreturn]] void Park() {
+  for (;;) Sleep(INFINITE);
 }
 
 // Starts the executable again, as it was started; false when the system refused.
@@ -92,7 +149,22 @@ bool StartAgain(DWORD& error) {
   return true;
 }
 
-std::wstring StructuredMessage(const EXCEPTION_RECORD& record) {
+// The file name of the module that holds address, found without the loader's lock,
+// which the thread of the error may hold.
+std::wstring ModuleFileName(const void* address) {
+  MEMORY_BASIC_INFORMATION region{};
+  wchar_t path[MAX_PATH] = {};
+  if (VirtualQuery(address, &region, sizeof region) == 0 || region.Type != MEM_IMAGE ||
+      GetMappedFileNameW(GetCurrentProcess(), region.AllocationBase, path, MAX_PATH) == 0) {
+    return {};
+  }
+  const std::wstring_view full(path);
+  return std::wstring(full.substr(full.find_last_of(L"\\/") + 1));
+}
+
+std::wstring MessageOf(const Request& request) {
+  if (request.record == nullptr) return *request.message;
+  const EXCEPTION_RECORD& record = *request.record;
   crash::StructuredError error;
   error.code = record.ExceptionCode;
   error.address = reinterpret_cast<uintptr_t>(record.ExceptionAddress);
@@ -100,57 +172,91 @@ std::wstring StructuredMessage(const EXCEPTION_RECORD& record) {
   for (DWORD i = 0; i < record.NumberParameters && i < EXCEPTION_MAXIMUM_PARAMETERS; ++i) {
     error.information.push_back(record.ExceptionInformation[i]);
   }
-  HMODULE module = nullptr;
-  wchar_t path[MAX_PATH] = {};
-  if (GetModuleHandleExW(
-          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          static_cast<LPCWSTR>(record.ExceptionAddress), &module) &&
-      GetModuleFileNameW(module, path, MAX_PATH) != 0) {
-    const std::wstring_view full(path);
-    error.module = std::wstring(full.substr(full.find_last_of(L"\\/") + 1));
-  }
+  error.module = ModuleFileName(record.ExceptionAddress);
   return crash::StructuredErrorText(error);
 }
 
-// The box's owner: the active window of the window thread, whichever thread failed.
+// The box's owner: the active window of the window thread, if that thread answers. A
+// box with an owner disables it, which waits for the owner's thread: one that is stuck,
+// or waits for the failed thread itself, would hold the box up for good.
 HWND BoxOwner() {
-  const DWORD thread = window_thread;
+  const DWORD thread = state.window_thread;
   if (thread == 0 || thread == GetCurrentThreadId()) return GetActiveWindow();
   GUITHREADINFO info{};
   info.cbSize = sizeof info;
-  return GetGUIThreadInfo(thread, &info) ? info.hwndActive : nullptr;
+  DWORD_PTR ignored = 0;
+  if (!GetGUIThreadInfo(thread, &info) || info.hwndActive == nullptr ||
+      !SendMessageTimeoutW(info.hwndActive, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK,
+                           kOwnerPatienceMs, &ignored)) {
+    return nullptr;
+  }
+  return info.hwndActive;
 }
 
-Outcome Show(const Request& request) {
-  const std::wstring message =
-      request.record != nullptr ? StructuredMessage(*request.record) : request.message;
+Outcome Show(const Request& request, const std::wstring& message) {
   const HWND owner = BoxOwner();
   if constexpr (!edition::kFull) {
     MessageBoxW(owner, message.c_str(), crash_detail::kCaption, MB_OK | MB_ICONERROR);
     return Outcome::kGoOn;
+  } else {
+    using crash_detail::BoxChoice;
+    const BoxChoice choice = crash_detail::ShowExceptionBox(owner, message, request.thread);
+    if (choice == BoxChoice::kFailed) state.reporter_failed = true;
+    if (choice == BoxChoice::kClose) return Outcome::kEndProgram;
+    if (choice == BoxChoice::kRestart) {
+      DWORD error = 0;
+      if (StartAgain(error)) return Outcome::kEndProgram;
+      const std::wstring text = L"The application could not be started again (error " +
+                                std::to_wstring(error) + L"); it goes on running.";
+      MessageBoxW(owner, text.c_str(), crash_detail::kCaption, MB_OK | MB_ICONWARNING);
+    }
+    return Outcome::kGoOn;
   }
-  const std::wstring report =
-      crash::FormatBugReport(crash_detail::GatherBugReport(message, request.thread));
-  const crash_detail::BoxChoice choice = crash_detail::ShowExceptionBox(owner, message, report);
-  if (choice == crash_detail::BoxChoice::kClose) return Outcome::kEndProgram;
-  if (choice == crash_detail::BoxChoice::kRestart) {
-    DWORD error = 0;
-    if (StartAgain(error)) return Outcome::kEndProgram;
-    const std::wstring text = L"The application could not be started again (error " +
-                              std::to_wstring(error) + L"); it goes on running.";
-    MessageBoxW(owner, text.c_str(), crash_detail::kCaption, MB_OK | MB_ICONWARNING);
+}
+
+// Shows the error, guarded like a window procedure; where the reporter itself fails,
+// the error still reaches the user in a plain message box.
+Outcome ShowGuarded(const Request& request) {
+  std::wstring message = L"Unknown error";
+  GuardedCall([&] { message = MessageOf(request); });
+  state.reporter_failed = false;
+  Outcome outcome = Outcome::kGoOn;
+  if (GuardedCall([&] { outcome = Show(request, message); }) && !state.reporter_failed) {
+    return outcome;
   }
+  IgnoreStructuredErrors(
+      [&] { MessageBoxW(nullptr, message.c_str(), crash_detail::kCaption, MB_OK | MB_ICONERROR); });
   return Outcome::kGoOn;
 }
 
+// Any window the reporter's thread activates is an error's box coming up.
+LRESULT CALLBACK NoteBoxUp(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HCBT_ACTIVATE) SetEvent(state.box_up.get());
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+void ReserveStackForErrors() {
+  ULONG guarantee = kStackGuarantee;
+  SetThreadStackGuarantee(&guarantee);
+}
+
+using UniqueHook = UniqueAny<HHOOK, CloseWith<&::UnhookWindowsHookEx>>;
+
 DWORD WINAPI ReporterMain(void*) {
+  // Made before the first error, since after one the heap or the loader may be locked:
+  // the thread's message queue, its thread-local data, the report's DLLs.
+  ReserveStackForErrors();
+  MSG message{};
+  PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+  const UniqueHook hook(SetWindowsHookExW(WH_CBT, &NoteBoxUp, nullptr, GetCurrentThreadId()));
+  IgnoreStructuredErrors([] {});
+  if constexpr (edition::kFull) GuardedCall([] { crash_detail::PrepareBugReport(); });
   for (;;) {
-    WaitForSingleObject(request_ready, INFINITE);
-    Request& request = *pending;
-    // A failure of the reporter itself is only counted: the thread that waits gets
-    // its answer all the same.
-    GuardedCall([&] { request.outcome = Show(request); });
-    SetEvent(request_answered);
+    WaitForSingleObject(state.request_ready.get(), INFINITE);
+    Request& request = *state.pending;
+    request.outcome = ShowGuarded(request);
+    crash_detail::ReinstallUncaughtErrorHandlers();
+    SetEvent(state.request_answered.get());
   }
 }
 
@@ -161,15 +267,20 @@ void DispatchGuarded(MSG& message) {
   });
 }
 
-void AwaitAnswer() {
-  if (GetCurrentThreadId() != window_thread) {
-    WaitForSingleObject(request_answered, INFINITE);
-    return;
-  }
+// Waits for one of events, dispatching the thread's messages meanwhile if serve; the
+// index of the event, or WAIT_TIMEOUT or WAIT_FAILED. A WM_QUIT that came meanwhile is
+// posted again for the loop it was meant for.
+DWORD Await(const HANDLE* events, DWORD count, DWORD timeout, bool serve) {
+  if (!serve) return WaitForMultipleObjects(count, events, FALSE, timeout);
+  const ULONGLONG deadline = GetTickCount64() + timeout;
   bool quit = false;
   WPARAM quit_code = 0;
-  while (MsgWaitForMultipleObjects(1, &request_answered, FALSE, INFINITE, QS_ALLINPUT) ==
-         WAIT_OBJECT_0 + 1) {
+  DWORD woke = WAIT_TIMEOUT;
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    const DWORD left = timeout == INFINITE ? INFINITE : now >= deadline ? 0 : DWORD(deadline - now);
+    woke = MsgWaitForMultipleObjects(count, events, FALSE, left, QS_ALLINPUT);
+    if (woke != WAIT_OBJECT_0 + count) break;
     MSG message{};
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == WM_QUIT) {
@@ -181,48 +292,79 @@ void AwaitAnswer() {
     }
   }
   if (quit) PostQuitMessage(static_cast<int>(quit_code));
+  return woke;
 }
 
+// The reporter's answer; kToSystem when the box did not come up in time or the
+// reporter is gone.
+Outcome AwaitAnswer(const Request& request, bool serve) {
+  const HANDLE events[] = {state.request_answered.get(), state.reporter.get(), state.box_up.get()};
+  DWORD woke = Await(events, 3, kBoxPatienceMs, serve);
+  if (woke == WAIT_OBJECT_0 + 2) woke = Await(events, 2, INFINITE, serve);
+  return woke == WAIT_OBJECT_0 ? request.outcome : Outcome::kToSystem;
+}
+
+// exhausted: the error is a stack overflow on the stack this runs on.
+// further: set when the error came while another one's box was open; it is counted.
 // floor: for a C++ error, the stack address below which the frames are the handling's.
-Outcome Report(const std::wstring& message, const EXCEPTION_POINTERS* pointers, uintptr_t floor) {
-  if (closing) return Outcome::kGoOn;
-  // An error while the box is open (a failing paint handler, another thread) would open
-  // box upon box; the open box counts it instead.
-  if (showing.exchange(true)) {
-    crash_detail::NoteFurtherError();
+Outcome Report(const std::wstring* message, const EXCEPTION_POINTERS* pointers, uintptr_t floor,
+               bool exhausted, bool& further) {
+  further = false;
+  if (state.closing) return Outcome::kGoOn;
+  // The reporter's own failure: its guard shows the error it was reporting plainly.
+  if (GetCurrentThreadId() == state.reporter_thread) {
+    state.reporter_failed = true;
     return Outcome::kGoOn;
   }
+  // An error while the box is open (a failing paint handler, another thread) would open
+  // box upon box; the open box counts it instead.
+  if (state.showing.exchange(true)) {
+    further = true;
+    if constexpr (edition::kFull) crash_detail::NoteFurtherError();
+    return Outcome::kGoOn;
+  }
+  const ShowingScope showing;
   Request request;
   request.message = message;
   request.thread.id = GetCurrentThreadId();
   if (pointers != nullptr) {
     request.record = pointers->ExceptionRecord;
-    request.thread.context = *pointers->ContextRecord;
+    request.thread.context = pointers->ContextRecord;
   } else {
-    RtlCaptureContext(&request.thread.context);
+    RtlCaptureContext(&state.captured);
+    request.thread.context = &state.captured;
     request.thread.floor = floor;
   }
-  if (reporter_thread != 0 && reporter_thread != GetCurrentThreadId()) {
-    pending = &request;
-    SetEvent(request_ready);
-    AwaitAnswer();
-    pending = nullptr;
-  } else {
-    // No reporter (it could not be started, or it failed itself): shown right here.
-    request.outcome = Show(request);
-  }
-  showing = false;
-  return request.outcome;
+  if (state.reporter_thread == 0) return ShowGuarded(request);  // shown right here
+  state.pending = &request;
+  ResetEvent(state.box_up.get());
+  SetEvent(state.request_ready.get());
+  const Outcome outcome = AwaitAnswer(request, IsWindowThread() && !exhausted);
+  // Given up on, the request stays the reporter's until the process ends.
+  if (outcome != Outcome::kToSystem) state.pending = nullptr;
+  return outcome;
 }
 
-// After an error that no guard caught, the failed code cannot be resumed: the window
-// thread serves its windows from a new message loop, any other thread ends.
-[[noreturn]] void GoOnAfterUnguardedError(Outcome outcome) {
-  if (outcome == Outcome::kEndProgram) CloseApplication();
-  if (GetCurrentThreadId() == window_thread) {
-    ExitProcess(loop_running ? static_cast<UINT>(RunMessageLoop()) : 1);
+// After an error that no guard caught, the failed code is never resumed: another
+// thread is parked, the window thread serves its windows from a new message loop. Where
+// the window thread's own stack is exhausted nothing can serve them, and the program
+// ends as "close application" ends it.
+[[noreturn]] void GoOnAfterUnguardedError(Outcome outcome, const EXCEPTION_POINTERS* pointers,
+                                          bool exhausted, bool further) {
+  if (outcome == Outcome::kToSystem) HandToTheSystem(pointers);
+  if (outcome == Outcome::kEndProgram) CloseApplication(!exhausted);
+  if (!IsWindowThread()) Park();
+  // The open box may be owned by one of this thread's windows: they serve it until it
+  // closes.
+  if (further) {
+    const HANDLE idle = state.idle.get();
+    Await(&idle, 1, INFINITE, !exhausted);
   }
-  ExitThread(1);
+  // One loop at most: each would stand on the failed frames of the one before.
+  if (exhausted || !state.loop_running || state.loop_in_filter.exchange(true)) {
+    CloseApplication(!exhausted);
+  }
+  ExitProcess(static_cast<UINT>(RunMessageLoop()));
 }
 
 LONG WINAPI LastChanceFilter(EXCEPTION_POINTERS* pointers) {
@@ -237,12 +379,15 @@ LONG WINAPI LastChanceFilter(EXCEPTION_POINTERS* pointers) {
     return EXCEPTION_CONTINUE_EXECUTION;
   }
   // The reporter cannot report its own end.
-  if (GetCurrentThreadId() == reporter_thread) return EXCEPTION_EXECUTE_HANDLER;
-  GoOnAfterUnguardedError(Report(L"", pointers, 0));
+  if (GetCurrentThreadId() == state.reporter_thread) return EXCEPTION_CONTINUE_SEARCH;
+  const bool exhausted = record.ExceptionCode == EXCEPTION_STACK_OVERFLOW;
+  bool further = false;
+  const Outcome outcome = Report(nullptr, pointers, 0, exhausted, further);
+  GoOnAfterUnguardedError(outcome, pointers, exhausted, further);
 }
 
 [[noreturn]] void OnTerminate() {
-  if (GetCurrentThreadId() == reporter_thread) ExitProcess(3);
+  if (GetCurrentThreadId() == state.reporter_thread) ExitProcess(3);
   std::wstring message = L"Unknown error";
   if (const std::exception_ptr error = std::current_exception()) {
     try {
@@ -253,34 +398,41 @@ LONG WINAPI LastChanceFilter(EXCEPTION_POINTERS* pointers) {
     } catch (...) {
     }
   }
-  GoOnAfterUnguardedError(
-      Report(message, nullptr, reinterpret_cast<uintptr_t>(__builtin_frame_address(0))));
+  bool further = false;
+  const Outcome outcome = Report(
+      &message, nullptr, reinterpret_cast<uintptr_t>(__builtin_frame_address(0)), false, further);
+  GoOnAfterUnguardedError(outcome, nullptr, false, further);
 }
 
 }  // namespace
 
 void HandleUncaughtError(const std::wstring& message, const void* exception_pointers) {
+  const auto* pointers = static_cast<const EXCEPTION_POINTERS*>(exception_pointers);
+  bool further = false;
   const Outcome outcome =
-      Report(message, static_cast<const EXCEPTION_POINTERS*>(exception_pointers),
-             reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
+      Report(pointers != nullptr ? nullptr : &message, pointers,
+             reinterpret_cast<uintptr_t>(__builtin_frame_address(0)), false, further);
+  if (outcome == Outcome::kToSystem) HandToTheSystem(pointers);
   if (outcome == Outcome::kEndProgram) CloseApplication();
 }
 
 void InstallUncaughtErrorHandlers() {
-  window_thread = GetCurrentThreadId();
-  SetUnhandledExceptionFilter(&LastChanceFilter);
-  std::set_terminate(&OnTerminate);
-  request_ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  request_answered = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (request_ready == nullptr || request_answered == nullptr) return;
+  state.window_thread = GetCurrentThreadId();
+  ReserveStackForErrors();
+  crash_detail::ReinstallUncaughtErrorHandlers();
+  state.request_ready.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  state.box_up.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  state.request_answered.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  state.idle.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+  if (!state.request_ready || !state.box_up || !state.request_answered || !state.idle) return;
   DWORD id = 0;
-  const UniqueKernelHandle thread(CreateThread(nullptr, 0, &ReporterMain, nullptr, 0, &id));
+  state.reporter.reset(CreateThread(nullptr, 0, &ReporterMain, nullptr, 0, &id));
   // Without it, errors are shown on their own thread.
-  if (thread) reporter_thread = id;
+  if (state.reporter) state.reporter_thread = id;
 }
 
 int RunMessageLoop() {
-  loop_running = true;
+  state.loop_running = true;
   MSG message{};
   for (;;) {
     const BOOL got = GetMessageW(&message, nullptr, 0, 0);
@@ -294,6 +446,11 @@ namespace crash_detail {
 
 void ReportStructuredError(const EXCEPTION_POINTERS& pointers) {
   HandleUncaughtError(L"", &pointers);
+}
+
+void ReinstallUncaughtErrorHandlers() {
+  SetUnhandledExceptionFilter(&LastChanceFilter);
+  std::set_terminate(&OnTerminate);
 }
 
 }  // namespace crash_detail

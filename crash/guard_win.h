@@ -34,7 +34,7 @@ void HandleUncaughtError(const std::wstring& message, const void* exception_poin
 // for structured exceptions, a terminate handler for C++ exceptions) and starts the
 // thread that reports every error. The calling thread is the window thread: an error
 // there lets the program go on after "continue application"; an error on any other
-// thread ends that thread instead.
+// thread stops that thread for good instead.
 void InstallUncaughtErrorHandlers();
 
 // The window thread's message loop, each message dispatched through GuardedCall; the

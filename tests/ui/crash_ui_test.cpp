@@ -7,6 +7,7 @@
 // windows.h first.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -495,16 +496,57 @@ TEST(CrashUi, BugReportOfAThrownErrorBeginsWhereItWasCaught) {
 
 }  // namespace
 namespace crash_detail {
-// The reporter's hook for tests (crash/mail_win.cpp): the mail library it loads; null
-// for mapi32.dll.
+// The full edition's hooks for tests (crash/full): the mail library it loads (null for
+// mapi32.dll), and a dbghelp.dll that does not count.
 void SetMailLibraryForTests(const wchar_t* library);
+void MakeDbgHelpUnusableForTests(bool unusable);
 }  // namespace crash_detail
 namespace {
+
+TEST(CrashUi, WithoutDbgHelpTheReportStillNamesTheProgramsFunctions) {
+  if constexpr (!edition::kFull) GTEST_SKIP() << "the reduced edition has no crash reporter";
+  ErrorWindow window;
+  if constexpr (edition::kFull) crash_detail::MakeDbgHelpUnusableForTests(true);
+  const ShownReport seen = ShowReportOf(window, kWriteThroughNull);
+  if constexpr (edition::kFull) crash_detail::MakeDbgHelpUnusableForTests(false);
+  SCOPED_TRACE(testing::PrintToString(seen.text));
+  EXPECT_NE(seen.text.find(L"dbghelp.dll is not usable"), std::wstring::npos);
+  bool fault = false, procedure = false;
+  for (const auto& frame : FramesOf(seen.text, FaultingHeader())) {
+    fault |= frame.find(L"WriteThroughNull") != frame.npos;
+    procedure |= frame.find(L"ErrorWindow::Proc") != frame.npos;
+  }
+  EXPECT_TRUE(fault && procedure);
+  ExpectWindowGoesOn(window);
+}
+
+TEST(CrashUi, FailureInsideTheBoxShowsTheErrorPlainlyAndALaterErrorABox) {
+  if constexpr (!edition::kFull) GTEST_SKIP() << "the reduced edition has no box of its own";
+  ErrorWindow window;
+  std::vector<std::wstring> told;
+  WithWatcher([&] { SendMessageW(window.get(), kThrowDeviceError, 0, 0); },
+              [&] {
+                HWND box = WaitForErrorDialog();
+                if (box == nullptr) return;
+                // The box's procedure takes its state from the pointer it is given here.
+                SendMessageTimeoutW(box, WM_INITDIALOG, 0, 0x10, SMTO_NORMAL, 60000, nullptr);
+                HWND plain = WaitForDialog([](HWND dialog) {
+                  return ChildTexts(dialog, L"Button") == std::vector<std::wstring>{L"OK"};
+                });
+                if (plain == nullptr) return;
+                told = ChildTexts(plain, L"Static");
+                Press(plain, L"OK");
+              });
+  EXPECT_NE(std::find(told.begin(), told.end(), kDeviceErrorText), told.end());
+  ExpectWindowGoesOn(window);
+  ExpectErrorDialog(RaiseAndContinue(window, kWriteThroughNull), window, &IsAccessViolationMessage);
+  ExpectWindowGoesOn(window);
+}
 
 TEST(CrashUi, SendBugReportWithoutMailInterfaceSaysSoAndTheBoxStays) {
   if constexpr (!edition::kFull) GTEST_SKIP() << "the reduced edition has no crash reporter";
   ErrorWindow window;
-  crash_detail::SetMailLibraryForTests(L"volumes_no_such_mapi.dll");
+  if constexpr (edition::kFull) crash_detail::SetMailLibraryForTests(L"volumes_no_such_mapi.dll");
   std::wstring told;
   HWND told_owner = nullptr, box = nullptr;
   bool box_stayed = false, continued = false;
@@ -528,7 +570,7 @@ TEST(CrashUi, SendBugReportWithoutMailInterfaceSaysSoAndTheBoxStays) {
                 box_stayed = IsWindow(box) && IsWindowVisible(box);
                 continued = Press(box, L"continue application");
               });
-  crash_detail::SetMailLibraryForTests(nullptr);
+  if constexpr (edition::kFull) crash_detail::SetMailLibraryForTests(nullptr);
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(told_owner, box);
   EXPECT_TRUE(told.starts_with(L"No mail interface (Simple MAPI) is available"))

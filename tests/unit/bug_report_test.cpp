@@ -1,7 +1,7 @@
 // The crash reporter's text: the report's layout, address widths, frame and module
 // lines, what an incomplete report says, and the messages of structured exceptions;
 // and the COFF symbol tables that give the frames of MinGW images their names.
-#include "crash/bug_report.h"
+#include "crash/full/bug_report.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "crash/coff_symbols.h"
+#include "crash/full/coff_symbols.h"
 
 namespace vol::crash {
 namespace {

@@ -1,6 +1,7 @@
 // Gathers the bug report: the loaded modules (Toolhelp32, file versions), the stacks of
-// all threads of the process (dbghelp's StackWalk64, loaded at run time, or a walk of
-// the frame-pointer chain where dbghelp is missing) and the symbol names dbghelp knows.
+// all threads of the process (dbghelp's StackWalk64, or where dbghelp is missing a walk
+// of its own: frame pointers on 32-bit code, unwind data on 64-bit code) and the symbol
+// names that the images' COFF tables or dbghelp know.
 //
 // Every stage runs under IgnoreStructuredErrors and catches C++ exceptions: what a
 // failing stage gathered before it failed stays in the report, with a note saying so.
@@ -17,9 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "crash/bug_report.h"
-#include "crash/coff_symbols.h"
 #include "crash/crash_win.h"
+#include "crash/full/bug_report.h"
+#include "crash/full/coff_symbols.h"
+#include "crash/full/reporter_win.h"
 #include "crash/guard_win.h"
 #include "platform/handles_win.h"
 #include "platform/system_library_win.h"
@@ -38,6 +40,14 @@ constexpr int kPointerBits = sizeof(void*) * 8;
 constexpr std::size_t kMaxFrames = 128;
 // How much of a suspended thread's stack is copied while it stands still.
 constexpr std::size_t kStackCopyLimit = 512 * 1024;
+
+// The report's DLLs, loaded by the reporter's thread before any error and kept.
+struct PreparedLibraries {
+  UniqueLibrary dbghelp;
+  UniqueLibrary version;
+  bool dbghelp_unusable = false;  // tests see the report of a system without it
+};
+PreparedLibraries prepared;
 
 // Toolhelp answers INVALID_HANDLE_VALUE, not null, when it fails.
 UniqueFile Snapshot(DWORD what) {
@@ -77,11 +87,11 @@ void Resolve(const UniqueLibrary& library, F& function, const char* name) {
 // for beside the executable first.
 class VersionLibrary {
  public:
-  VersionLibrary() : library_(LoadSystemLibrary(L"version.dll")) {
-    if (!library_) return;
-    Resolve(library_, size_, "GetFileVersionInfoSizeW");
-    Resolve(library_, info_, "GetFileVersionInfoW");
-    Resolve(library_, query_, "VerQueryValueW");
+  VersionLibrary() {
+    if (!prepared.version) return;
+    Resolve(prepared.version, size_, "GetFileVersionInfoSizeW");
+    Resolve(prepared.version, info_, "GetFileVersionInfoW");
+    Resolve(prepared.version, query_, "VerQueryValueW");
   }
 
   // The file version "a.b.c.d" of the file at path; empty when it has none.
@@ -105,7 +115,6 @@ class VersionLibrary {
   }
 
  private:
-  UniqueLibrary library_;
   decltype(&GetFileVersionInfoSizeW) size_ = nullptr;
   decltype(&GetFileVersionInfoW) info_ = nullptr;
   decltype(&VerQueryValueW) query_ = nullptr;
@@ -143,23 +152,28 @@ class DbgHelp {
  public:
   // The modules come from the report's own list: letting dbghelp find them itself
   // ("invading" the process) takes seconds under Wine.
-  explicit DbgHelp(const std::vector<ModuleInfo>& modules)
-      : library_(LoadSystemLibrary(L"dbghelp.dll")) {
-    if (!library_) return;
-    Resolve(library_, initialize_, "SymInitializeW");
-    Resolve(library_, cleanup_, "SymCleanup");
-    Resolve(library_, set_options_, "SymSetOptions");
-    Resolve(library_, stack_walk_, "StackWalk64");
-    Resolve(library_, function_table_, "SymFunctionTableAccess64");
-    Resolve(library_, module_base_, "SymGetModuleBase64");
-    Resolve(library_, from_address_, "SymFromAddr");
-    Resolve(library_, load_module_, "SymLoadModuleExW");
+  explicit DbgHelp(const std::vector<ModuleInfo>& modules) {
+    const UniqueLibrary& library = prepared.dbghelp;
+    if (!library || prepared.dbghelp_unusable) return;
+    Resolve(library, initialize_, "SymInitializeW");
+    Resolve(library, cleanup_, "SymCleanup");
+    Resolve(library, set_options_, "SymSetOptions");
+    Resolve(library, stack_walk_, "StackWalk64");
+    Resolve(library, function_table_, "SymFunctionTableAccess64");
+    Resolve(library, module_base_, "SymGetModuleBase64");
+    Resolve(library, from_address_, "SymFromAddr");
+    Resolve(library, load_module_, "SymLoadModuleExW");
     if (!initialize_ || !cleanup_ || !set_options_ || !stack_walk_ || !function_table_ ||
         !module_base_ || !load_module_) {
       return;
     }
-    set_options_(SYMOPT_DEFERRED_LOADS | SYMOPT_FAIL_CRITICAL_ERRORS | SYMOPT_NO_PROMPTS);
-    initialized_ = initialize_(GetCurrentProcess(), nullptr, FALSE) != FALSE;
+    // Symbols come from the executable's folder only: the current directory may hold
+    // planted files, and a symbol path from the environment may crawl a whole drive.
+    set_options_(SYMOPT_DEFERRED_LOADS | SYMOPT_FAIL_CRITICAL_ERRORS | SYMOPT_NO_PROMPTS |
+                 SYMOPT_IGNORE_NT_SYMPATH);
+    const std::wstring executable = ProcessExecutablePath();
+    const std::wstring folder = executable.substr(0, executable.find_last_of(L"\\/"));
+    initialized_ = initialize_(GetCurrentProcess(), folder.c_str(), FALSE) != FALSE;
     if (!initialized_) return;
     for (const ModuleInfo& module : modules) {
       load_module_(GetCurrentProcess(), nullptr, module.path.c_str(), module.name.c_str(),
@@ -216,7 +230,6 @@ class DbgHelp {
   }
 
  private:
-  UniqueLibrary library_;
   decltype(&SymInitializeW) initialize_ = nullptr;
   decltype(&SymCleanup) cleanup_ = nullptr;
   decltype(&SymSetOptions) set_options_ = nullptr;
@@ -256,15 +269,35 @@ BOOL CALLBACK ReadMemory(HANDLE process, DWORD64 address, PVOID buffer, DWORD si
   return ok;
 }
 
-// Where dbghelp is missing: follow the chain of saved frame pointers.
-void WalkFramePointers(const CONTEXT& context, uint64_t floor, std::vector<uint64_t>& addresses) {
 #if defined(__x86_64__)
-  uint64_t pc = context.Rip, frame = context.Rbp, stack = context.Rsp;
+// Where dbghelp is missing: the unwind data that every x86-64 image carries for its
+// exceptions. GCC points RBP into the middle of its frames there, so no frame-pointer
+// chain would do.
+void WalkWithoutDbgHelp(CONTEXT context, uint64_t floor, std::vector<uint64_t>& addresses) {
+  while (addresses.size() < kMaxFrames && context.Rip != 0) {
+    if (context.Rsp >= floor) addresses.push_back(context.Rip);
+    const DWORD64 stack = context.Rsp;
+    DWORD64 base = 0;
+    if (PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(context.Rip, &base, nullptr)) {
+      void* handler_data = nullptr;
+      DWORD64 establisher = 0;
+      RtlVirtualUnwind(UNW_FLAG_NHANDLER, base, context.Rip, function, &context, &handler_data,
+                       &establisher, nullptr);
+    } else {  // a function without a frame: its return address is on top of the stack
+      DWORD read = 0;
+      if (!ReadMemory(GetCurrentProcess(), stack, &context.Rip, sizeof context.Rip, &read)) break;
+      context.Rsp += sizeof context.Rip;
+    }
+    if (context.Rsp <= stack) break;
+  }
+}
 #else
-  uint64_t pc = context.Eip, frame = context.Ebp, stack = context.Esp;
-#endif
-  if (stack >= floor) addresses.push_back(pc);
-  while (addresses.size() < kMaxFrames && frame != 0 && frame % sizeof(void*) == 0) {
+// Where dbghelp is missing: follow the chain of saved frame pointers, which the program
+// keeps in every function.
+void WalkWithoutDbgHelp(const CONTEXT& context, uint64_t floor, std::vector<uint64_t>& addresses) {
+  if (context.Esp >= floor) addresses.push_back(context.Eip);
+  for (uint64_t frame = context.Ebp;
+       addresses.size() < kMaxFrames && frame != 0 && frame % sizeof(void*) == 0;) {
     uintptr_t link[2] = {};
     DWORD read = 0;
     if (!ReadMemory(GetCurrentProcess(), frame, link, sizeof link, &read)) break;
@@ -273,13 +306,14 @@ void WalkFramePointers(const CONTEXT& context, uint64_t floor, std::vector<uint6
     frame = link[0];
   }
 }
+#endif
 
 void Walk(const DbgHelp& dbghelp, HANDLE thread, const CONTEXT& context, uint64_t floor,
           std::vector<uint64_t>& addresses) {
   if (dbghelp.usable()) {
     dbghelp.Walk(thread, context, &ReadMemory, floor, addresses);
   } else {
-    WalkFramePointers(context, floor, addresses);
+    WalkWithoutDbgHelp(context, floor, addresses);
   }
 }
 
@@ -289,6 +323,36 @@ uint64_t StackPointer(const CONTEXT& context) {
 #else
   return context.Esp;
 #endif
+}
+
+// The faulting thread's walk starts from the registers of the error. An address in no
+// module (a call through a bad pointer) has no unwind data: the caller's frame is found
+// from the return address that the call left on top of the stack.
+void WalkFaulting(const DbgHelp& dbghelp, HANDLE thread, const FaultingThread& faulting,
+                  const std::vector<ModuleInfo>& modules, std::vector<uint64_t>& addresses) {
+  CONTEXT context = *faulting.context;
+#if defined(__x86_64__)
+  DWORD64 &pc = context.Rip, &sp = context.Rsp;
+#else
+  DWORD &pc = context.Eip, &sp = context.Esp;
+#endif
+  const uint64_t fault = pc;
+  uintptr_t caller = 0;
+  DWORD read = 0;
+  if (crash::FindModule(modules, fault) == nullptr) {
+    if (!ReadMemory(GetCurrentProcess(), sp, &caller, sizeof caller, &read) ||
+        read != sizeof caller) {
+      addresses.push_back(fault);
+      return;
+    }
+    pc = caller;
+    sp += sizeof caller;
+  }
+  Walk(dbghelp, thread, context, faulting.floor, addresses);
+  // The error's own address leads, wherever the walk began.
+  if (faulting.floor == 0 && (addresses.empty() || addresses.front() != fault)) {
+    addresses.insert(addresses.begin(), fault);
+  }
 }
 
 // Stops thread just long enough to take its registers and a copy of its stack. Only
@@ -432,7 +496,7 @@ void GatherThreads(BugReport& report, const FaultingThread& faulting) {
 
   DbgHelp dbghelp(report.modules);
   if (!dbghelp.usable()) {
-    AddProblem(report.problem, L"dbghelp.dll is not usable: frame-pointer walk, no symbols");
+    AddProblem(report.problem, L"dbghelp.dll is not usable: a walk of its own, no symbols");
   }
 
   // The faulting thread first, from the registers of the error. It waits for the
@@ -449,7 +513,7 @@ void GatherThreads(BugReport& report, const FaultingThread& faulting) {
   }
   std::vector<uint64_t> addresses;
   Stage(current.problem, L"the stack walk",
-        [&] { Walk(dbghelp, thread, faulting.context, faulting.floor, addresses); });
+        [&] { WalkFaulting(dbghelp, thread, faulting, report.modules, addresses); });
   CoffSymbolCache coff;
   Stage(current.problem, L"the symbol lookup",
         [&] { Describe(dbghelp, report.modules, coff, addresses, current); });
@@ -494,6 +558,15 @@ std::wstring NowText() {
 }
 
 }  // namespace
+
+void PrepareBugReport() {
+  prepared.dbghelp = LoadSystemLibrary(L"dbghelp.dll");
+  prepared.version = LoadSystemLibrary(L"version.dll");
+  walked_stack = nullptr;  // made now: thread-local data is allocated at its first use
+}
+
+// Declared by the tests only.
+void MakeDbgHelpUnusableForTests(bool unusable) { prepared.dbghelp_unusable = unusable; }
 
 crash::BugReport GatherBugReport(const std::wstring& error, const FaultingThread& faulting) {
   BugReport report;

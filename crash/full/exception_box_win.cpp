@@ -8,6 +8,8 @@
 #include <string_view>
 
 #include "crash/crash_win.h"
+#include "crash/full/reporter_win.h"
+#include "crash/guard_win.h"
 #include "platform/dialog_template_win.h"
 #include "platform/handles_win.h"
 
@@ -43,17 +45,41 @@ constexpr std::wstring_view kHeadline = L"An error occurred in the application."
 
 struct BoxState {
   std::wstring text;
-  const std::wstring* report = nullptr;
+  const std::wstring* message = nullptr;
+  const FaultingThread* faulting = nullptr;
+  std::wstring report;  // gathered when first asked for, with the box already up
+  bool gathered = false;
 };
+
+const std::wstring& ReportOf(BoxState& state) {
+  if (!state.gathered) {
+    state.report = crash::FormatBugReport(GatherBugReport(*state.message, *state.faulting));
+    state.gathered = true;
+  }
+  return state.report;
+}
 
 // Errors come in on any thread while the box runs on the reporter's: the count is
 // shared, and the box writes it on its own thread when told.
 constexpr UINT kFurtherErrorMessage = WM_APP + 1;
-std::atomic<int> further_errors{0};
-std::atomic<HWND> open_box{nullptr};
+struct OpenBox {
+  std::atomic<int> further_errors{0};
+  std::atomic<HWND> window{nullptr};
+};
+OpenBox open_box;
+
+// A failure inside the reporter's own dialogs ends the dialog, not the reporter: the
+// guard has told the handler, which shows the error plainly once the box is gone.
+template <DLGPROC Proc>
+INT_PTR CALLBACK Guarded(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  INT_PTR result = FALSE;
+  if (GuardedCall([&] { result = Proc(dialog, message, wparam, lparam); })) return result;
+  EndDialog(dialog, static_cast<INT_PTR>(BoxChoice::kFailed));
+  return TRUE;
+}
 
 void ShowFurtherErrors(HWND dialog) {
-  const int count = further_errors;
+  const int count = open_box.further_errors;
   if (count == 0) return;
   const std::wstring note = count == 1
                                 ? std::wstring(L"1 further error occurred meanwhile.")
@@ -106,7 +132,7 @@ INT_PTR CALLBACK BoxProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam
     case WM_INITDIALOG: {
       state = reinterpret_cast<BoxState*>(lparam);
       SetWindowLongPtrW(dialog, DWLP_USER, lparam);
-      open_box = dialog;
+      open_box.window = dialog;
       ShowFurtherErrors(dialog);
       SendDlgItemMessageW(dialog, kIconId, STM_SETICON,
                           reinterpret_cast<WPARAM>(LoadIconW(nullptr, IDI_ERROR)), 0);
@@ -122,10 +148,14 @@ INT_PTR CALLBACK BoxProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam
       if (HIWORD(wparam) != BN_CLICKED || state == nullptr) return FALSE;
       switch (LOWORD(wparam)) {
         case kSendId:
-          SendBugReport(dialog, *state->report);
+          if (!GuardedCall([&] { SendBugReport(dialog, ReportOf(*state)); })) {
+            EndDialog(dialog, static_cast<INT_PTR>(BoxChoice::kFailed));
+          }
           return TRUE;
         case kShowId:
-          ShowBugReportWindow(dialog, *state->report);
+          if (!ShowBugReportWindow(dialog, ReportOf(*state))) {
+            EndDialog(dialog, static_cast<INT_PTR>(BoxChoice::kFailed));
+          }
           return TRUE;
         case kContinueId:
         case IDCANCEL:
@@ -208,7 +238,8 @@ INT_PTR CALLBACK ReportProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpa
 
 }  // namespace
 
-BoxChoice ShowExceptionBox(HWND owner, const std::wstring& message, const std::wstring& report) {
+BoxChoice ShowExceptionBox(HWND owner, const std::wstring& message,
+                           const FaultingThread& faulting) {
   DialogTemplate box(
       WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_SETFOREGROUND, 330, 98,
       kCaption, kFont, 8);
@@ -224,26 +255,35 @@ BoxChoice ShowExceptionBox(HWND owner, const std::wstring& message, const std::w
 
   BoxState state;
   state.text = std::wstring(kHeadline) + L"\r\n" + message;
-  state.report = &report;
-  const INT_PTR choice = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), box.get(), owner,
-                                                 &BoxProc, reinterpret_cast<LPARAM>(&state));
-  open_box = nullptr;
-  further_errors = 0;
-  if (choice == static_cast<INT_PTR>(BoxChoice::kRestart)) return BoxChoice::kRestart;
-  if (choice == static_cast<INT_PTR>(BoxChoice::kClose)) return BoxChoice::kClose;
-  return BoxChoice::kContinue;
+  state.message = &message;
+  state.faulting = &faulting;
+  const INT_PTR choice =
+      DialogBoxIndirectParamW(GetModuleHandleW(nullptr), box.get(), owner, &Guarded<BoxProc>,
+                              reinterpret_cast<LPARAM>(&state));
+  open_box.window = nullptr;
+  open_box.further_errors = 0;
+  switch (choice) {
+    case static_cast<INT_PTR>(BoxChoice::kContinue):
+      return BoxChoice::kContinue;
+    case static_cast<INT_PTR>(BoxChoice::kRestart):
+      return BoxChoice::kRestart;
+    case static_cast<INT_PTR>(BoxChoice::kClose):
+      return BoxChoice::kClose;
+    default:
+      return BoxChoice::kFailed;
+  }
 }
 
 void NoteFurtherError() {
-  ++further_errors;
+  ++open_box.further_errors;
   // Sent, not posted: once this returns, the box says so. A box that does not answer
   // must not hold up the thread of the error.
-  if (HWND box = open_box) {
+  if (HWND box = open_box.window) {
     SendMessageTimeoutW(box, kFurtherErrorMessage, 0, 0, SMTO_NORMAL, 5000, nullptr);
   }
 }
 
-void ShowBugReportWindow(HWND owner, const std::wstring& report) {
+bool ShowBugReportWindow(HWND owner, const std::wstring& report) {
   DialogTemplate window(
       WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | DS_MODALFRAME | DS_CENTER, 420, 260,
       L"bug report", kFont, 8);
@@ -263,8 +303,8 @@ void ShowBugReportWindow(HWND owner, const std::wstring& report) {
   ReportState state;
   state.report = &report;
   state.font = font.get();
-  DialogBoxIndirectParamW(GetModuleHandleW(nullptr), window.get(), owner, &ReportProc,
-                          reinterpret_cast<LPARAM>(&state));
+  return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), window.get(), owner,
+                                 &Guarded<ReportProc>, reinterpret_cast<LPARAM>(&state)) == 0;
 }
 
 }  // namespace vol::crash_detail

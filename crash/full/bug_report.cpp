@@ -1,4 +1,4 @@
-#include "crash/bug_report.h"
+#include "crash/full/bug_report.h"
 
 #include <cxxabi.h>
 
@@ -7,21 +7,13 @@
 #include <cstdlib>
 #include <memory>
 
+#include "crash/error_text.h"
+
 namespace vol::crash {
 namespace {
 
 constexpr std::wstring_view kNewLine = L"\r\n";
 constexpr std::wstring_view kLabelGap = L"           ";  // under "label      : "
-
-std::wstring Hex(uint64_t value, int min_digits) {
-  std::wstring text;
-  do {
-    text.insert(text.begin(), L"0123456789ABCDEF"[value & 0xF]);
-    value >>= 4;
-  } while (value != 0);
-  if (static_cast<int>(text.size()) < min_digits) text.insert(0, min_digits - text.size(), L'0');
-  return text;
-}
 
 // The lines of a text, whatever line ends it uses.
 std::vector<std::wstring> Lines(const std::wstring& text) {
@@ -51,11 +43,11 @@ void AddFrame(std::wstring& out, const StackFrame& frame, int bits) {
   if (frame.module.empty()) {
     out.append(L"?");
   } else {
-    out.append(frame.module).append(L"+0x").append(Hex(frame.offset, 1));
+    out.append(frame.module).append(L"+0x").append(HexText(frame.offset, 1));
   }
   if (!frame.symbol.empty()) {
     out.append(L"  ").append(frame.symbol);
-    if (frame.symbol_offset != 0) out.append(L"+0x").append(Hex(frame.symbol_offset, 1));
+    if (frame.symbol_offset != 0) out.append(L"+0x").append(HexText(frame.symbol_offset, 1));
   }
   out.append(kNewLine);
 }
@@ -82,61 +74,13 @@ void AddThread(std::wstring& out, const ThreadStack& thread, int bits) {
 
 void AddModule(std::wstring& out, const ModuleInfo& module, int bits) {
   out.append(L"  ").append(AddressText(module.base, bits)).append(L"  ");
-  out.append(Hex(module.size, 8)).append(L"  ").append(module.name).append(L"  ");
+  out.append(HexText(module.size, 8)).append(L"  ").append(module.name).append(L"  ");
   out.append(module.version.empty() ? L"(no version)" : module.version);
   if (!module.path.empty()) out.append(L"  ").append(module.path);
   out.append(kNewLine);
 }
 
-struct CodeName {
-  uint32_t code;
-  std::wstring_view name;
-};
-constexpr std::array<CodeName, 22> kCodeNames{{
-    {0xC0000005, L"Access violation"},
-    {0xC0000006, L"In-page error"},
-    {0xC0000008, L"Invalid handle"},
-    {0xC000001D, L"Illegal instruction"},
-    {0xC0000025, L"Noncontinuable exception"},
-    {0xC0000026, L"Invalid disposition"},
-    {0xC000008C, L"Array bounds exceeded"},
-    {0xC000008D, L"Floating point denormal operand"},
-    {0xC000008E, L"Floating point division by zero"},
-    {0xC000008F, L"Floating point inexact result"},
-    {0xC0000090, L"Invalid floating point operation"},
-    {0xC0000091, L"Floating point overflow"},
-    {0xC0000092, L"Floating point stack check"},
-    {0xC0000093, L"Floating point underflow"},
-    {0xC0000094, L"Division by zero"},
-    {0xC0000095, L"Integer overflow"},
-    {0xC0000096, L"Privileged instruction"},
-    {0xC00000FD, L"Stack overflow"},
-    {0xC0000374, L"Heap corruption"},
-    {0xC0000409, L"Stack buffer overrun"},
-    {0x80000002, L"Misaligned data"},
-    {0x80000003, L"Breakpoint"},
-}};
-
-// The access kind of an access violation or in-page error, by its first parameter.
-std::wstring_view AccessKind(uint64_t kind) {
-  switch (kind) {
-    case 0:
-      return L"Read";
-    case 1:
-      return L"Write";
-    case 8:
-      return L"Execution";
-    default:
-      return L"Access";
-  }
-}
-
 }  // namespace
-
-std::wstring AddressText(uint64_t address, int pointer_bits) {
-  if (pointer_bits < 64) address &= 0xFFFFFFFFu;
-  return Hex(address, pointer_bits / 4);
-}
 
 const ModuleInfo* FindModule(const std::vector<ModuleInfo>& modules, uint64_t address) {
   for (const auto& module : modules) {
@@ -168,26 +112,6 @@ std::wstring ReadableSymbol(std::string_view raw, bool i386_decorated) {
     if (status == 0 && demangled) name = demangled.get();
   }
   return std::wstring(name.begin(), name.end());
-}
-
-std::wstring StructuredErrorText(const StructuredError& error) {
-  std::wstring text;
-  const auto known = std::find_if(kCodeNames.begin(), kCodeNames.end(),
-                                  [&](const CodeName& entry) { return entry.code == error.code; });
-  if (known != kCodeNames.end()) {
-    text = known->name;
-  } else {
-    text = L"External exception " + Hex(error.code, 8);
-  }
-  text += L" at address " + AddressText(error.address, error.pointer_bits);
-  if (!error.module.empty()) text += L" in module '" + error.module + L"'";
-  const bool has_target = error.code == 0xC0000005 || error.code == 0xC0000006;
-  if (has_target && error.information.size() >= 2) {
-    text += L". ";
-    text += AccessKind(error.information[0]);
-    text += L" of address " + AddressText(error.information[1], error.pointer_bits);
-  }
-  return text;
 }
 
 std::wstring FormatBugReport(const BugReport& report) {

@@ -1,4 +1,4 @@
-#include "crash/coff_symbols.h"
+#include "crash/full/coff_symbols.h"
 
 #include <algorithm>
 #include <cstring>

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "crash/crash_win.h"
+#include "crash/full/reporter_win.h"
 #include "platform/edition.h"
 #include "platform/system_library_win.h"
 #include "platform/text.h"
@@ -59,6 +60,7 @@ void SendBugReport(HWND owner, const std::wstring& report) {
   // The mail program's own window lets the user check the report and send it.
   const ULONG result =
       send(0, reinterpret_cast<ULONG_PTR>(owner), &message, MAPI_DIALOG | MAPI_LOGON_UI, 0);
+  ReinstallUncaughtErrorHandlers();
   if (result == SUCCESS_SUCCESS || result == MAPI_USER_ABORT) return;
   Tell(owner, L"The bug report could not be sent: the mail interface answered error " +
                   std::to_wstring(result) + L".\nUse \"show bug report\" to copy it.");

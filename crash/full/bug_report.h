@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "crash/error_text.h"
+
 namespace vol::crash {
 
 struct StackFrame {
@@ -49,9 +51,6 @@ struct BugReport {
 // The thread of the error comes first, modules go by base address.
 std::wstring FormatBugReport(const BugReport& report);
 
-// An address as upper-case hexadecimal of the pointer width: 0040ABCD, 0000000140001000.
-std::wstring AddressText(uint64_t address, int pointer_bits);
-
 // The module whose image holds address; null when none does.
 const ModuleInfo* FindModule(const std::vector<ModuleInfo>& modules, uint64_t address);
 
@@ -60,15 +59,5 @@ const ModuleInfo* FindModule(const std::vector<ModuleInfo>& modules, uint64_t ad
 // C names carry a leading underscore (or @ for fastcall) and stdcall names end in @ and
 // their argument size; these decorations are taken off.
 std::wstring ReadableSymbol(std::string_view raw, bool i386_decorated = false);
-
-// What the exception box says about a structured exception.
-struct StructuredError {
-  uint32_t code = 0;
-  uint64_t address = 0;
-  std::wstring module;                // file name of the module at the address; empty: none
-  std::vector<uint64_t> information;  // the exception record's parameters
-  int pointer_bits = 32;
-};
-std::wstring StructuredErrorText(const StructuredError& error);
 
 }  // namespace vol::crash
