@@ -252,6 +252,9 @@ done
 # tests/scripts/run_test.sh starts run.sh there. Where this kernel refuses them, the
 # emulated kind is this machine's own, tested above.
 kinds="this machine's: $i386"
+if [ "$i386" = emulated ]; then
+  kinds+="; running 32-bit code natively: cannot be played on this kernel, so the full edition's native run is build/win64-full's 64-bit code"
+fi
 if [ "$i386" = native ] && [[ " ${built[*]} " == *" win32 "* ]] && [[ " ${built[*]} " == *" win64-full "* ]]; then
   in_refusing_kernel true
   case $? in
