@@ -21,6 +21,9 @@ packages=(
   xvfb xdotool imagemagick x11-utils
   qemu-user-static
 )
+# The check of the Windows workflow runs a validator from the npm registry through npx;
+# a Node.js installed some other way is kept.
+command -v npx >/dev/null || packages+=(nodejs npm)
 
 missing=()
 for p in "${packages[@]}"; do
