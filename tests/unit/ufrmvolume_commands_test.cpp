@@ -122,10 +122,51 @@ class CommandsTest : public ::testing::Test {
 TEST_F(CommandsTest, StartUpSetsTheTitleAndFillsTheList) {
   EXPECT_EQ(view.title, L"Karrowin 0.3 by " VOLUMES_CONTACT);
   EXPECT_EQ(view.set_rows_calls, 1);
-  EXPECT_EQ(view.rows, SortedRows(ShownRecords(form.scan()), {}));
-  EXPECT_EQ(view.rows.size(), 4u);
+  // Path, disk, partition, device; the full edition adds size (8 * 512 bytes a cluster,
+  // 100 clusters and one more) and serial.
+  const std::wstring first_paths[] = {L"C:\\", L"D:\\", L"", L"C:\\data\\"};
+  std::vector<ListRow> expected;
+  for (int n = 1; n <= 4; ++n) {
+    ListRow row{SimMachine::VolumeGuidPath(n),
+                {first_paths[n - 1], L"0", std::to_wstring(n), HddName(n)},
+                static_cast<std::size_t>(n - 1)};
+    if (edition::kFull)
+      row.sub_items.insert(row.sub_items.end(), {L"413696", std::to_wstring(n) + L"000"});
+    expected.push_back(row);
+  }
+  EXPECT_EQ(view.rows, expected);
   EXPECT_EQ(view.status_text, L"");
   EXPECT_FALSE(view.IsChecked(Command::Getnonvolumedrives1));
+}
+
+// Header clicks: the first sorts ascending, a second on the same column reverses, a click
+// on another column starts ascending again; the selected record stays selected and the
+// header shows the order.
+TEST_F(CommandsTest, HeaderClicksSortReverseAndKeepTheSelectedRecord) {
+  SelectVolume(2);
+  constexpr int kPathName = 1, kPartition = 3;  // the columns' places in the list
+  const struct {
+    int column;
+    bool descending;
+    std::vector<int> volumes;  // in the order shown
+  } clicks[] = {
+      {kPathName, false, {3, 1, 4, 2}},  // "", C:\, C:\data\, D:\ .
+      {kPathName, true, {2, 4, 1, 3}},  {kPartition, false, {1, 2, 3, 4}},
+      {kPartition, true, {4, 3, 2, 1}}, {kPathName, false, {3, 1, 4, 2}},
+  };
+  for (const auto& click : clicks) {
+    SCOPED_TRACE(::testing::Message() << "column " << click.column);
+    form.lvvolumesColumnClick(click.column);
+    std::vector<std::wstring> shown, expected;
+    for (const ListRow& row : view.rows) shown.push_back(row.caption);
+    for (int n : click.volumes) expected.push_back(SimMachine::VolumeGuidPath(n));
+    EXPECT_EQ(shown, expected);
+    ASSERT_TRUE(view.sort_order.has_value());
+    EXPECT_EQ(view.sort_order->column, click.column);
+    EXPECT_EQ(view.sort_order->descending, click.descending);
+    ASSERT_NE(view.SelectedRow(), nullptr);
+    EXPECT_EQ(view.SelectedRow()->caption, SimMachine::VolumeGuidPath(2));
+  }
 }
 
 TEST(FormShowTitleTest, ReducedBuildKeepsItsCaptionWhenStartedAsLindquay) {
