@@ -78,31 +78,21 @@ struct SimulatorOnlySource {
 };
 const SimulatorOnlySource kSimulatorOnlySources[] = {
     {"EnumerationFollowsInsertionOrderAndEndsWithNoMoreFiles", contract::Kind::kDocumented,
-     "learn.microsoft.com FindFirstVolumeW, FindVolumeClose: ERROR_NO_MORE_FILES without "
-     "volumes; a closed search is no handle"},
+     "learn.microsoft.com FindFirstVolumeW: ERROR_NO_MORE_FILES without volumes"},
     {"VolumePathNamesRespectTheBufferExactly", contract::Kind::kDocumented,
-     "learn.microsoft.com GetVolumePathNamesForVolumeNameW: every mount path, folders too, in a "
-     "multi-string; ERROR_MORE_DATA with the length needed"},
+     "learn.microsoft.com GetVolumePathNamesForVolumeNameW: folders too; ERROR_MORE_DATA"},
     {"DefineDosDeviceStacksAndRemovesByPrefix", contract::Kind::kDocumented,
-     "learn.microsoft.com DefineDosDeviceW, QueryDosDeviceW: the current mapping first, then "
-     "the prior ones; DDD_REMOVE_DEFINITION removes the first definition the target begins, "
-     "DDD_EXACT_MATCH_ON_REMOVE only an equal one"},
+     "learn.microsoft.com DefineDosDeviceW: stacked definitions, prefix and exact removal"},
     {"MountPointsFollowTrailingBackslashAndOccupancyRules", contract::Kind::kInferred,
-     "learn.microsoft.com SetVolumeMountPointW, DeleteVolumeMountPointW require the trailing "
-     "backslash and refuse a mount point in use; the error codes are inferred"},
+     "SetVolumeMountPointW's page: trailing backslash, no second volume; the codes inferred"},
     {"DriveTypesComeFromTheDeviceTheRootLeadsTo", contract::Kind::kInferred,
-     "learn.microsoft.com GetDriveTypeW types the drive a root leads to; letters that lead to "
-     "other letters or to folders are inferred to reach the same drive"},
+     "GetDriveTypeW types the drive a root leads to, through letters and folders alike"},
     {"FreeSpaceAndVolumeInformationResolveRoots", contract::Kind::kInferred,
-     "learn.microsoft.com GetDiskFreeSpaceW, GetVolumeInformationW take roots of every form; "
-     "the codes of a device that is not ready and of a volume without a file system are "
-     "inferred from their meaning"},
+     "roots of every form documented; codes of media not ready or unreadable inferred"},
     {"CreateFileOpensDevicesOfEveryFormUnlessWriteIsDenied", contract::Kind::kDocumented,
-     "learn.microsoft.com CreateFileW, \"Physical Disks and Volumes\": device paths of every "
-     "form open the device; write access may be denied"},
+     "learn.microsoft.com CreateFileW, \"Physical Disks and Volumes\""},
     {"DeviceRequestsCheckSizesAndNeverWritePastTheBuffer", contract::Kind::kDocumented,
-     "learn.microsoft.com IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS: ERROR_MORE_DATA with the header "
-     "when the extents do not fit; IOCTL_DISK_GET_PARTITION_INFO_EX"},
+     "learn.microsoft.com IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS: ERROR_MORE_DATA, the header"},
 };
 
 // The counts the test command's summary shows, as properties of this test's report; every
