@@ -304,33 +304,6 @@ TEST_F(MainWindowTest, ArrivalAndRemovalWriteTheStatusLineAndRefresh) {
       << "no letter: the line ends in the blank";
 }
 
-TEST_F(MainWindowTest, OtherDeviceAnnouncementsChangeNothing) {
-  Choose(Command::Refresh1);  // the status bar stays as the refresh found it
-  AddDiskVolume(6, 3, 1, {L"F:\\"});
-  const int enumerations = Calls(SimMachine::Call::FindFirstVolume);
-  struct Case {
-    const char* name;
-    WPARAM event;
-    uint32_t device_type;
-  };
-  const Case cases[] = {
-      {"query remove", DBT_DEVICEQUERYREMOVE, DBT_DEVTYP_VOLUME},
-      {"remove pending", DBT_DEVICEREMOVEPENDING, DBT_DEVTYP_VOLUME},
-      {"port arrival", DBT_DEVICEARRIVAL, DBT_DEVTYP_PORT},
-      {"interface removal", DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    SendVolumeEvent(main(), c.event, 1u << 5, c.device_type);
-  }
-  SCOPED_TRACE("no record at all");
-  SendMessageW(main(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);
-  SendMessageW(main(), WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
-  EXPECT_EQ(StatusText(status()), L"");
-  EXPECT_EQ(Calls(SimMachine::Call::FindFirstVolume), enumerations);
-  EXPECT_EQ(FindRow(list(), SimMachine::VolumeGuidPath(6)), -1);
-}
-
 TEST_F(MainWindowTest, RefreshKeepsTheStatusLine) {
   SendVolumeEvent(main(), DBT_DEVICEARRIVAL, 1u << 2);
   const std::wstring line = StatusText(status());

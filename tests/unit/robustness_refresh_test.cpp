@@ -384,37 +384,6 @@ TEST_F(RobustRefreshTest, NoQueryIsAskedTwiceAndEveryOpenIsClosedOnce) {
   }
 }
 
-TEST_F(RobustRefreshTest, APathListLongerThanMaxPathIsAskedForOnceMoreOnly) {
-  // A volume mounted in so many folders that its list does not fit 260 characters.
-  SimDevice& device = machine.AddVolume(SimMachine::Guid(9), L"\\Device\\HarddiskVolume9");
-  device.device_number = StorageDeviceNumber{7, 5, 1};
-  std::wstring first;
-  for (int i = 0; i < 12; ++i) {
-    const std::wstring folder = L"C:\\mounts\\folder-number-" + std::to_wstring(i) + L"\\";
-    if (i == 0) first = folder;
-    machine.AddFolder(folder);
-    machine.AddMountPath(SimMachine::VolumeGuidPath(9), folder);
-  }
-  Refresh(false);
-  std::vector<uint32_t> lengths;
-  for (const auto& c : machine.calls()) {
-    if (c.call == Call::GetVolumePathNamesForVolumeName &&
-        c.argument == SimMachine::VolumeGuidPath(9)) {
-      lengths.push_back(c.buffer_size);
-    }
-  }
-  ASSERT_EQ(lengths.size(), 2u);
-  EXPECT_EQ(lengths[0], 260u);
-  EXPECT_GT(lengths[1], 260u);
-  // One for each of the six listed volumes, one more for the long list.
-  EXPECT_EQ(machine.CountCalls(Call::GetVolumePathNamesForVolumeName), 7);
-  const auto& volumes = form.scan().volumes;
-  const auto volume =
-      std::ranges::find(volumes, SimMachine::VolumeGuidPath(9), &VolumeRecord::guid_path);
-  ASSERT_NE(volume, volumes.end());
-  EXPECT_EQ(volume->mount_paths.front(), first);
-}
-
 // ---------------------------------------------------------------- failing at random
 
 // Whether a query of this kind and argument (and buffer length, when given) failed
