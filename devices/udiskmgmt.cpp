@@ -243,9 +243,11 @@ void ForEachDosDeviceName(Platform& platform, ApiForm form,
                [&](std::vector<wchar_t>& names) -> std::optional<std::size_t> {
                  count = platform.QueryDosDevice(nullptr, names.data(),
                                                  static_cast<uint32_t>(names.size() - 1), form);
-                 // Windows says a list is too long with either code; some machines keep
-                 // saying ERROR_MORE_DATA however large the buffer, so the growing stops
-                 // at the limit, and the walk ends as a failed query does.
+                 // ERROR_INSUFFICIENT_BUFFER is Windows' documented answer for a list too
+                 // long. ERROR_MORE_DATA is seen in the field too (a pywin32 report;
+                 // Windows XP with a 64 KB buffer), some machines saying it however large
+                 // the buffer: the growing stops at the limit, and the walk ends as a
+                 // failed query does.
                  const uint32_t error = count != 0 ? win_error::kSuccess : platform.GetLastError();
                  if (error != win_error::kInsufficientBuffer && error != win_error::kMoreData) {
                    return std::nullopt;

@@ -5,9 +5,12 @@
 // platform itself (the volume at C:\, a free drive letter, a scratch definition that it
 // removes again), so that it runs unchanged on a real Windows machine.
 //
-// What Windows answers is written in the fact, with its source. Where Wine answers
-// otherwise, the one table of known Wine deviations says what Wine answers; under Wine
-// that answer is asserted instead, so an entry that goes stale fails.
+// What Windows answers is written in the fact, with where that answer comes from: a
+// conformance test that runs on Windows asserts it, a Microsoft page states it, or
+// neither and the fact says what it is inferred from. A fact is of the least certain
+// kind among the things it checks. Where Wine answers otherwise, the one table of known
+// Wine deviations says what Wine answers; under Wine that answer is asserted instead, so
+// an entry that goes stale fails. Wine's answers are never taken for Windows'.
 #pragma once
 
 #include <cstdint>
@@ -42,9 +45,19 @@ struct Scene {
   std::wstring free_letter;    // "X:": a letter the DOS-device namespace does not name
 };
 
+// Where a fact's answer comes from.
+enum class Kind {
+  kSeenOnWindows,  // a conformance test that runs on Windows asserts it (Wine's kernel32
+                   // tests, outside todo_wine and Wine-only branches)
+  kDocumented,     // a Microsoft page states it
+  kInferred,       // neither; the source says from what
+};
+const char* KindName(Kind kind);
+
 struct Fact {
-  const char* name;    // a test name: letters and digits only
-  const char* source;  // where Windows' answer is written down
+  const char* name;  // a test name: letters and digits only
+  Kind kind;
+  const char* source;  // the test, the page, or what the answer is inferred from
   Answer windows;      // what Windows answers
   Answer (*ask)(Platform& platform, const Scene& scene);
   bool flat = false;  // the benchmarks' flat machine models the calls it makes
@@ -110,10 +123,13 @@ Answer Expected(const Fact& fact, bool under_wine);
 // Whether the answer got is the one expected, with both in the message when not.
 ::testing::AssertionResult Holds(const Fact& fact, const Answer& got, bool under_wine);
 
-// The counts the test command prints.
+// The counts the test command prints: the facts against every implementation and
+// those the simulated machine alone answers (whose kinds the caller counts), and all of
+// them by kind.
 struct Counts {
   int facts, both, simulator_only, wine_deviations;
+  int seen_on_windows, documented, inferred;
 };
-Counts CountFacts(int simulator_only);
+Counts CountFacts(const std::vector<Kind>& simulator_only);
 
 }  // namespace vol::contract

@@ -210,7 +210,7 @@ void MainWindowTest::SetUp() {
   InitControls();
   AddDiskVolume(1, 0, 1, {L"C:\\"});
   AddDiskVolume(2, 0, 2, {L"D:\\", L"C:\\mnt\\"});
-  AddDiskVolume(3, 1, 1, {});
+  AddDiskVolume(3, 1, 1, {}).file_system.reset();  // no file system it can read
   machine.AddVolume(SimMachine::Guid(4), L"\\Device\\CdRom0").drive_type = drive_type::kCdrom;
   machine.AddMountPath(SimMachine::VolumeGuidPath(4), L"E:\\");
   Start();

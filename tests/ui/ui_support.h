@@ -95,8 +95,9 @@ class ModalDriver {
 
 std::wstring HddName(int n);
 
-// A main window on a simulated machine with three listed volumes (and a CD-ROM
-// volume that the list leaves out), created and shown in SetUp.
+// A main window on a simulated machine with three listed volumes, the third without a
+// letter or a readable file system (and a CD-ROM volume that the list leaves out),
+// created and shown in SetUp.
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -71,8 +71,10 @@ TEST_F(DevicesDosNames, ListLongerThanTheFirstBufferIsReadWhole) {
   }
 }
 
-// Scripted failures, not documented facts: ERROR_MORE_DATA from the list query is
-// reported from real machines, also where the buffer was already large.
+// Scripted failures: the simulated machine answers a list too long as Windows documents
+// (ERROR_INSUFFICIENT_BUFFER, the contract's NameListGrows fact); ERROR_MORE_DATA is what
+// field reports give (pywin32's bug 488; Windows XP with a 64 KB buffer), also where the
+// buffer was already large.
 TEST_F(DevicesDosNames, ListQueryFailuresEndTheWalkOrGrowTheBuffer) {
   const struct {
     const char* what;

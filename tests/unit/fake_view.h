@@ -14,20 +14,11 @@
 
 namespace vol {
 
-// The sub-item that shows a field (column k is sub-item k - 1); -1, which reads as
-// empty, for a field this edition's list does not show.
-constexpr int SubItemOf(auto field) {
-  for (std::size_t i = 1; i < kColumns.size(); ++i) {
-    if (kColumns[i]->Shows(field)) return static_cast<int>(i) - 1;
-  }
-  return -1;
-}
-inline constexpr int kSubPathName = SubItemOf(&ListRecord::pathname),
-                     kSubDiskNumber = SubItemOf(&ListRecord::disknumber),
-                     kSubPartitionNumber = SubItemOf(&ListRecord::partitionnumber),
-                     kSubDosDevice = SubItemOf(&ListRecord::dosdevice),
-                     kSubVolumeSize = SubItemOf(&ListRecord::size),
-                     kSubSerial = SubItemOf(&ListRecord::serial);
+// The sub-item that shows each field (column k is sub-item k - 1), as the list lays its
+// columns out; -1, which reads as empty, for a field this edition's list does not show.
+inline constexpr int kSubPathName = 0, kSubDiskNumber = 1, kSubPartitionNumber = 2,
+                     kSubDosDevice = 3, kSubVolumeSize = edition::kFull ? 4 : -1,
+                     kSubSerial = edition::kFull ? 5 : -1;
 
 }  // namespace vol
 

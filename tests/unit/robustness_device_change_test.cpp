@@ -88,7 +88,8 @@ TEST_P(DeviceChangeStormTest, AThousandMessagesLeaveTheListAFreshRefreshWouldSho
         plugged[letter] = Insert(letter);
       }
       const uint32_t mask = no_letter ? 0 : bit | (rng() % 2 ? bit << 1 : 0);
-      const auto record = Record(kWhole, dbt::kDevTypVolume, mask);
+      // Half of them end with the mask: nothing after it is needed.
+      const auto record = Record(rng() % 2 ? kWhole : 16, dbt::kDevTypVolume, mask);
       form.WMDeviceChange(dbt::kDeviceArrival,
                           reinterpret_cast<const DevBroadcastHeader*>(record.data()));
       expected_status =

@@ -384,37 +384,6 @@ TEST_F(RobustRefreshTest, NoQueryIsAskedTwiceAndEveryOpenIsClosedOnce) {
   }
 }
 
-TEST_F(RobustRefreshTest, APathListLongerThanMaxPathIsAskedForOnceMoreOnly) {
-  // A volume mounted in so many folders that its list does not fit 260 characters.
-  SimDevice& device = machine.AddVolume(SimMachine::Guid(9), L"\\Device\\HarddiskVolume9");
-  device.device_number = StorageDeviceNumber{7, 5, 1};
-  std::wstring first;
-  for (int i = 0; i < 12; ++i) {
-    const std::wstring folder = L"C:\\mounts\\folder-number-" + std::to_wstring(i) + L"\\";
-    if (i == 0) first = folder;
-    machine.AddFolder(folder);
-    machine.AddMountPath(SimMachine::VolumeGuidPath(9), folder);
-  }
-  Refresh(false);
-  std::vector<uint32_t> lengths;
-  for (const auto& c : machine.calls()) {
-    if (c.call == Call::GetVolumePathNamesForVolumeName &&
-        c.argument == SimMachine::VolumeGuidPath(9)) {
-      lengths.push_back(c.buffer_size);
-    }
-  }
-  ASSERT_EQ(lengths.size(), 2u);
-  EXPECT_EQ(lengths[0], 260u);
-  EXPECT_GT(lengths[1], 260u);
-  // One for each of the six listed volumes, one more for the long list.
-  EXPECT_EQ(machine.CountCalls(Call::GetVolumePathNamesForVolumeName), 7);
-  const auto& volumes = form.scan().volumes;
-  const auto volume =
-      std::ranges::find(volumes, SimMachine::VolumeGuidPath(9), &VolumeRecord::guid_path);
-  ASSERT_NE(volume, volumes.end());
-  EXPECT_EQ(volume->mount_paths.front(), first);
-}
-
 // ---------------------------------------------------------------- failing at random
 
 // Whether a query of this kind and argument (and buffer length, when given) failed
@@ -464,9 +433,11 @@ void ExpectConsistent(const SimMachine& machine, const MachineScan& scan,
   seen.enumeration_failed |= !started;
   seen.enumeration_cut_short |= started && enumerated < Volumes().size();
 
-  // The list shows the scan's rows.
-  const std::vector<ListRecord> records = ShownRecords(scan);
-  ASSERT_EQ(SortedRows(records, {}), view.rows);
+  // The list's cells, read as the user sees them: the volume rows first, in the scan's
+  // order, then the drive letters, then the shadow copies.
+  const auto Number = [](const std::wstring& cell) {
+    return static_cast<uint8_t>(cell.empty() ? 0 : std::stoi(cell));
+  };
   // The volumes: the enumerated ones in order, each non-optical one present; an optical
   // one only when its device name could not be read.
   std::size_t row = 0;
@@ -479,18 +450,21 @@ void ExpectConsistent(const SimMachine& machine, const MachineScan& scan,
       continue;
     }
     const VolumeRecord& volume = scan.volumes[row];
-    const ListRecord& r = records[row++];
+    ASSERT_LT(row, view.rows.size());
+    const ListRow& r = view.rows[row++];
+    EXPECT_EQ(r.caption, guid_path);
     if (v.optical()) {
       EXPECT_EQ(volume.nt_name, L"") << "an optical volume is listed";
       seen.optical_listed = true;
     }
     seen.empty_device_name |= volume.nt_name.empty();
-    seen.empty_path |= r.pathname.empty() && !v.mounts.empty();
+    const std::wstring& path = r.sub(kSubPathName);
+    seen.empty_path |= path.empty() && !v.mounts.empty();
     EXPECT_TRUE(volume.nt_name == v.nt_name || volume.nt_name.empty()) << volume.nt_name;
+    EXPECT_EQ(r.sub(kSubDosDevice), volume.nt_name);
     const std::wstring first_mount = v.mounts.empty() ? L"" : v.mounts.front();
-    EXPECT_TRUE(r.pathname == first_mount || r.pathname.empty()) << r.pathname;
-    const Numbers numbers{static_cast<uint8_t>(r.disknumber.value()),
-                          static_cast<uint8_t>(r.partitionnumber.value())};
+    EXPECT_TRUE(path == first_mount || path.empty()) << path;
+    const Numbers numbers{Number(r.sub(kSubDiskNumber)), Number(r.sub(kSubPartitionNumber))};
     const Numbers fallback = v.extent_numbers();
     const Numbers unopened = kUnknownNumbers;
     EXPECT_TRUE(numbers == v.numbers() || numbers == fallback || numbers == unopened)
@@ -498,9 +472,11 @@ void ExpectConsistent(const SimMachine& machine, const MachineScan& scan,
     seen.extent_numbers |= v.storage_ok() && numbers == fallback && fallback != unopened;
     seen.unopened_numbers |= v.storage_ok() && numbers == unopened;
     if (edition::kVolumeSizeAndSerial) {
-      EXPECT_TRUE(r.size == v.size() || r.size == 0) << r.size.value();
-      seen.unknown_size |= r.size == 0 && v.size() != 0;
-      EXPECT_TRUE(r.serial == v.serial() || r.serial.empty()) << r.serial;
+      const std::wstring& size = r.sub(kSubVolumeSize);
+      EXPECT_TRUE(size == std::to_wstring(v.size()) || size == L"0") << size;
+      seen.unknown_size |= size == L"0" && v.size() != 0;
+      EXPECT_TRUE(r.sub(kSubSerial) == v.serial() || r.sub(kSubSerial).empty())
+          << r.sub(kSubSerial);
     } else {
       EXPECT_FALSE(volume.free_space || volume.serial) << "asked in the reduced edition";
     }
@@ -536,8 +512,17 @@ void ExpectConsistent(const SimMachine& machine, const MachineScan& scan,
     EXPECT_TRUE(d.nt_name == l.target || d.nt_name.empty()) << d.nt_name;
   }
   EXPECT_EQ(at, scan.drives.size()) << "letters the machine does not have";
-  const auto dos_rows =
-      static_cast<std::size_t>(std::ranges::count(records, RowKind::DosDevice, &ListRecord::kind));
+  // A drive letter's row shows its letter; a shadow copy's shows no path.
+  const auto dos_rows = static_cast<std::size_t>(
+      std::count_if(view.rows.begin() + static_cast<std::ptrdiff_t>(used), view.rows.end(),
+                    [](const ListRow& r) { return !r.sub(kSubPathName).empty(); }));
+  for (std::size_t i = used; i < used + dos_rows; ++i) {
+    const ListRow& r = view.rows[i];
+    const auto drive =
+        std::ranges::find(scan.drives, r.sub(kSubPathName).substr(0, 2), &DriveRecord::drive);
+    ASSERT_NE(drive, scan.drives.end()) << "a row of a letter the scan did not find";
+    EXPECT_EQ(r.sub(kSubDosDevice), drive->nt_name);
+  }
 
   // Shadow copies: in the namespace's order, each once, unless a listed letter points at it.
   std::size_t shadow_at = used + dos_rows;

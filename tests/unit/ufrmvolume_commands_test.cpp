@@ -23,7 +23,6 @@ std::wstring HddName(int n) { return L"\\Device\\HarddiskVolume" + std::to_wstri
 const std::wstring kStick = L"\\Device\\HarddiskVolume9";
 const std::wstring kShadow = L"\\??\\harddiskvolumeshadowcopy1";
 const std::wstring kDosSlash = edition::kDosRowBackslash ? L"\\" : L"";
-const std::wstring kNow = L"09.12.2026 06:00:00";
 
 // Volume 1 at C:\, volume 2 at D:\ and C:\mnt\, volume 3 unmounted, volume 4 in a folder
 // only; a memory stick named G: without being a listed volume; one shadow copy.
@@ -122,10 +121,51 @@ class CommandsTest : public ::testing::Test {
 TEST_F(CommandsTest, StartUpSetsTheTitleAndFillsTheList) {
   EXPECT_EQ(view.title, L"Karrowin 0.3 by " VOLUMES_CONTACT);
   EXPECT_EQ(view.set_rows_calls, 1);
-  EXPECT_EQ(view.rows, SortedRows(ShownRecords(form.scan()), {}));
-  EXPECT_EQ(view.rows.size(), 4u);
+  // Path, disk, partition, device; the full edition adds size (8 * 512 bytes a cluster,
+  // 100 clusters and one more) and serial.
+  const std::wstring first_paths[] = {L"C:\\", L"D:\\", L"", L"C:\\data\\"};
+  std::vector<ListRow> expected;
+  for (int n = 1; n <= 4; ++n) {
+    ListRow row{SimMachine::VolumeGuidPath(n),
+                {first_paths[n - 1], L"0", std::to_wstring(n), HddName(n)},
+                static_cast<std::size_t>(n - 1)};
+    if (edition::kFull)
+      row.sub_items.insert(row.sub_items.end(), {L"413696", std::to_wstring(n) + L"000"});
+    expected.push_back(row);
+  }
+  EXPECT_EQ(view.rows, expected);
   EXPECT_EQ(view.status_text, L"");
   EXPECT_FALSE(view.IsChecked(Command::Getnonvolumedrives1));
+}
+
+// Header clicks: the first sorts ascending, a second on the same column reverses, a click
+// on another column starts ascending again; the selected record stays selected and the
+// header shows the order.
+TEST_F(CommandsTest, HeaderClicksSortReverseAndKeepTheSelectedRecord) {
+  SelectVolume(2);
+  constexpr int kPathName = 1, kPartition = 3;  // the columns' places in the list
+  const struct {
+    int column;
+    bool descending;
+    std::vector<int> volumes;  // in the order shown
+  } clicks[] = {
+      {kPathName, false, {3, 1, 4, 2}},  // "", C:\, C:\data\, D:\ .
+      {kPathName, true, {2, 4, 1, 3}},  {kPartition, false, {1, 2, 3, 4}},
+      {kPartition, true, {4, 3, 2, 1}}, {kPathName, false, {3, 1, 4, 2}},
+  };
+  for (const auto& click : clicks) {
+    SCOPED_TRACE(::testing::Message() << "column " << click.column);
+    form.lvvolumesColumnClick(click.column);
+    std::vector<std::wstring> shown, expected;
+    for (const ListRow& row : view.rows) shown.push_back(row.caption);
+    for (int n : click.volumes) expected.push_back(SimMachine::VolumeGuidPath(n));
+    EXPECT_EQ(shown, expected);
+    ASSERT_TRUE(view.sort_order.has_value());
+    EXPECT_EQ(view.sort_order->column, click.column);
+    EXPECT_EQ(view.sort_order->descending, click.descending);
+    ASSERT_NE(view.SelectedRow(), nullptr);
+    EXPECT_EQ(view.SelectedRow()->caption, SimMachine::VolumeGuidPath(2));
+  }
 }
 
 TEST(FormShowTitleTest, ReducedBuildKeepsItsCaptionWhenStartedAsLindquay) {
@@ -586,71 +626,6 @@ TEST_F(CommandsTest, EachUseOpensAWindowOfItsOwnAndDoubleClickDoesTheSame) {
   EXPECT_EQ(view.properties[0]->caption, view.properties[1]->caption);
   EXPECT_EQ(view.properties[0]->lines, view.properties[1]->lines);
   EXPECT_EQ(view.set_rows_calls, 1);  // the main list is left alone
-}
-
-// ---------------------------------------------------------------- device changes
-
-TEST_F(CommandsTest, VolumeArrivalAndRemovalWriteTheStatusLineAndRefresh) {
-  AddDiskVolume(5, {L"E:\\"});
-  DevBroadcastVolume record{sizeof(DevBroadcastVolume), dbt::kDevTypVolume, 0, 1u << 4, 0};
-  form.WMDeviceChange(dbt::kDeviceArrival, reinterpret_cast<const DevBroadcastHeader*>(&record));
-  EXPECT_EQ(view.status_text, kNow + L" : device inserted E:");
-  EXPECT_EQ(view.set_rows_calls, 2);
-  EXPECT_NE(ShownVolume(5), nullptr);
-
-  machine.RemoveVolume(SimMachine::VolumeGuidPath(5));
-  form.WMDeviceChange(dbt::kDeviceRemoveComplete,
-                      reinterpret_cast<const DevBroadcastHeader*>(&record));
-  EXPECT_EQ(view.status_text, kNow + L" : device removed E:");
-  EXPECT_EQ(view.set_rows_calls, 3);
-  EXPECT_EQ(ShownVolume(5), nullptr);
-}
-
-TEST_F(CommandsTest, DeviceChangeEventsThatDoAndDoNotRefresh) {
-  struct Case {
-    const char* what;
-    uint32_t event;
-    uint32_t size, type, mask;
-    bool null_record;
-    std::wstring status;  // empty: nothing written and no refresh
-  };
-  const uint32_t kWhole = sizeof(DevBroadcastVolume);
-  const Case cases[] = {
-      {"E and F: only E is named", dbt::kDeviceArrival, kWhole, dbt::kDevTypVolume,
-       (1u << 4) | (1u << 5), false, kNow + L" : device inserted E:"},
-      {"no drive letter", dbt::kDeviceArrival, kWhole, dbt::kDevTypVolume, 0, false,
-       kNow + L" : device inserted "},
-      {"bits beyond Z", dbt::kDeviceRemoveComplete, kWhole, dbt::kDevTypVolume, 0xFC000000u, false,
-       kNow + L" : device removed "},
-      {"query remove", dbt::kDeviceQueryRemove, kWhole, dbt::kDevTypVolume, 1u << 4, false, L""},
-      {"remove pending", dbt::kDeviceRemovePending, kWhole, dbt::kDevTypVolume, 1u << 4, false,
-       L""},
-      {"a port", dbt::kDeviceArrival, kWhole, dbt::kDevTypPort, 1u << 4, false, L""},
-      {"a device interface", dbt::kDeviceRemoveComplete, kWhole, dbt::kDevTypDeviceInterface,
-       1u << 4, false, L""},
-      {"no record", dbt::kDeviceArrival, 0, 0, 0, true, L""},
-      {"a record too short for the mask", dbt::kDeviceArrival,
-       static_cast<uint32_t>(sizeof(DevBroadcastHeader)), dbt::kDevTypVolume, 1u << 4, false, L""},
-      {"a record ending inside the mask", dbt::kDeviceRemoveComplete, 15, dbt::kDevTypVolume,
-       1u << 4, false, L""},
-      {"a record just holding the mask", dbt::kDeviceArrival, 16, dbt::kDevTypVolume, 1u << 6,
-       false, kNow + L" : device inserted G:"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    view.status_text = L"earlier line";
-    const int rows_before = view.set_rows_calls;
-    DevBroadcastVolume record{c.size, c.type, 0, c.mask, 0};
-    form.WMDeviceChange(
-        c.event, c.null_record ? nullptr : reinterpret_cast<const DevBroadcastHeader*>(&record));
-    if (c.status.empty()) {
-      EXPECT_EQ(view.status_text, L"earlier line");
-      EXPECT_EQ(view.set_rows_calls, rows_before);
-    } else {
-      EXPECT_EQ(view.status_text, c.status);
-      EXPECT_EQ(view.set_rows_calls, rows_before + 1);
-    }
-  }
 }
 
 // ---------------------------------------------------------------- menu dispatch

@@ -349,26 +349,6 @@ TEST(VolumeSizeTest, CountsOneClusterMoreInSixtyFourBits) {
   EXPECT_EQ(get_volume_size(std::nullopt), 0);
 }
 
-TEST_F(TablesTest, SerialOfAnUnreadableVolumeIsEmpty) {
-  AddDiskVolume(1, 0, 1).file_system.reset();
-  EXPECT_EQ(get_volume_serial(machine, SimMachine::VolumeGuidPath(1)), L"");
-  EXPECT_EQ(get_volume_serial(machine, L"Q:\\"), L"");
-}
-
-TEST_F(TablesTest, SerialIsUpperCaseHexOfAtLeastFourDigits) {
-  const std::pair<uint32_t, std::wstring> cases[] = {{0x1F, L"001F"},
-                                                     {0, L"0000"},
-                                                     {0xABCD, L"ABCD"},
-                                                     {0x12345, L"12345"},
-                                                     {0xDEADBEEF, L"DEADBEEF"}};
-  for (const auto& [serial, text] : cases) {
-    SCOPED_TRACE(text);
-    SimMachine local;
-    local.AddVolume(SimMachine::Guid(1), HddName(1)).file_system = SimFileSystem{.serial = serial};
-    EXPECT_EQ(get_volume_serial(local, SimMachine::VolumeGuidPath(1)), text);
-  }
-}
-
 // ---------------------------------------------------------------- DOS-device table
 
 class DosDeviceTableTest : public TablesTest {
@@ -496,22 +476,6 @@ TEST(UnitMaskTest, NamesTheLowestDriveBit) {
 }
 
 // ---------------------------------------------------------------- list rows
-
-TEST_F(TablesTest, VolumeRowsCarryTheCellsOfTheEdition) {
-  AddDiskVolume(1, 0, 2, {L"C:\\"}).file_system =
-      SimFileSystem{.serial = 0x1F, .total_clusters = 1000};
-  const std::vector<ListRow> rows = SortedRows(ShownRecords(Scan(machine, {})), {});
-  ASSERT_EQ(rows.size(), 1u);
-  std::vector<std::wstring> cells{L"C:\\", L"0", L"2", HddName(1)};
-  if (edition::kVolumeSizeAndSerial) {
-    cells.push_back(std::to_wstring(1001 * 4096));
-    cells.push_back(L"001F");
-  }
-  EXPECT_EQ(rows[0], (ListRow{SimMachine::VolumeGuidPath(1), cells}));
-  EXPECT_EQ(rows[0].sub(kSubDosDevice), HddName(1));
-  EXPECT_EQ(rows[0].sub(99), L"");
-  EXPECT_EQ(rows[0].sub(-1), L"");
-}
 
 TEST_F(TablesTest, ShadowCopyRowsAreHiddenByALetterThatPointsAtThem) {
   for (int n : {1, 2}) {

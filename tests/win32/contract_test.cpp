@@ -6,17 +6,12 @@
 
 #include "gtest/gtest.h"
 #include "platform/win32_platform.h"
-#include "tests/contract/platform_contract.h"
+#include "tests/win32/win32_test_support.h"
 
 namespace vol::test {
 namespace {
 
 using contract::Fact;
-
-bool UnderWine() {
-  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
 
 std::string FactName(const ::testing::TestParamInfo<Fact>& info) { return info.param.name; }
 

@@ -15,6 +15,12 @@ namespace vol::test {
 
 inline constexpr DWORD kUntouchedError = 0xdeadbeef;
 
+// Wine's ntdll exports its version; Windows' does not.
+inline bool UnderWine() {
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 // The platform's contract asks the system the same way.
 using contract::IsVolumeGuidPath;
 using contract::MountPaths;

@@ -563,15 +563,8 @@ TEST_F(WineProgram, ErrorOnAThreadItDidNotStartIsReportedAndOnlyThatThreadStops)
   const UniqueKernelHandle second = StartFaultingThread(program.process(), second_id);
   ASSERT_TRUE(second);
   if (edition::kFull) {
-    EXPECT_NE(
-        WaitForDialog(pid,
-                      [](HWND dialog) {
-                        const std::vector<std::wstring> statics = ChildTexts(dialog, L"Static");
-                        return std::find(statics.begin(), statics.end(),
-                                         L"1 further error occurred meanwhile.") != statics.end();
-                      }),
-        nullptr);
-    // The report names the thread of the error.
+    // The report names the thread of the error, which the program did not start (the
+    // count of further errors and the modules are CrashUi's, in-process).
     ASSERT_TRUE(Press(box, L"show bug report"));
     const HWND shown =
         WaitForDialog(pid, [](HWND dialog) { return TextOf(dialog) == L"bug report"; });
@@ -591,7 +584,6 @@ TEST_F(WineProgram, ErrorOnAThreadItDidNotStartIsReportedAndOnlyThatThreadStops)
         << platform_.ToAnsi(frames);
     // The other threads' stacks too: the window thread is the process's first.
     EXPECT_NE(report[0].find(L" (main thread):\r\n  "), std::wstring::npos);
-    EXPECT_NE(report[0].find(L"\r\nmodules:\r\n"), std::wstring::npos);
     ASSERT_TRUE(Press(shown, L"close"));
     ASSERT_TRUE(WaitUntilGone(shown));
   }
