@@ -313,6 +313,9 @@ if [ -f "$contract_report" ]; then
   summary+=("$(printf 'contract   %s facts: %s against the simulated and the real platform, %s simulator-only; %s known Wine deviations' \
     "$(contract_count contract_facts)" "$(contract_count contract_both)" \
     "$(contract_count contract_simulator_only)" "$(contract_count contract_wine_deviations)")")
+  summary+=("$(printf 'contract   where the answers come from: %s seen on Windows, %s documented, %s inferred' \
+    "$(contract_count contract_seen_on_windows)" "$(contract_count contract_documented)" \
+    "$(contract_count contract_inferred)")")
 fi
 
 echo
