@@ -1,6 +1,8 @@
 #include "devices/scan.h"
 
 #include <algorithm>
+#include <string_view>
+#include <utility>
 
 #include "devices/text_forms.h"
 #include "devices/ubits.h"
@@ -14,9 +16,11 @@ namespace {
 constexpr uint32_t kMountPathChars = 260;  // MAX_PATH, the first try of the path-name list
 
 // A volume mounted in many folders can outgrow MAX_PATH; then the call says how much it
-// needs. Whatever a failed call left in the buffer is taken as it stands.
-std::vector<std::wstring> MountPaths(Platform& platform, const std::wstring& volume_name) {
-  std::vector<wchar_t> buffer;  // its spare last character ends the list
+// needs. Whatever a failed call left in the buffer is taken as it stands. The buffer is
+// the caller's, so that one serves every volume of a scan.
+std::vector<std::wstring> MountPaths(Platform& platform, const std::wstring& volume_name,
+                                     std::vector<wchar_t>& buffer) {
+  // Its spare last character ends the list.
   GrowAndRetry(
       buffer, std::size_t{kMountPathChars} + 1, kListLengthLimit,
       [&](std::vector<wchar_t>& paths) -> std::optional<std::size_t> {
@@ -37,27 +41,31 @@ std::vector<std::wstring> MountPaths(Platform& platform, const std::wstring& vol
 }
 
 // Optical and floppy volumes are not listed, and nothing more is asked of them.
-bool Qualifies(const std::wstring& device_name) {
-  const std::wstring lower = LowerAscii(device_name);
-  return lower.find(L"cdrom") == std::wstring::npos && lower.find(L"floppy") == std::wstring::npos;
+bool Qualifies(std::wstring_view device_name) {
+  return !ContainsIgnoringAsciiCase(device_name, L"cdrom") &&
+         !ContainsIgnoringAsciiCase(device_name, L"floppy");
 }
+
+constexpr std::size_t kUsualVolumes = 16;  // room made at once; a machine with more grows it
 
 std::vector<VolumeRecord> list_volumes(Platform& platform, const ScanRequest& request) {
   std::vector<VolumeRecord> volumes;
+  volumes.reserve(kUsualVolumes);
   std::wstring name;
   VolumeSearch search(platform.FindFirstVolume(name), {&platform});
   if (!search) {
     if (request.search_failed) request.search_failed(L"invalid handle");
     return volumes;
   }
+  std::vector<wchar_t> mount_paths;
   do {
     std::wstring device;
     VolumeNameToDeviceName(platform, name, device);
     if (!Qualifies(device)) continue;
     VolumeRecord& volume = volumes.emplace_back();
     volume.guid_path = name;
-    volume.nt_name = device;
-    volume.mount_paths = MountPaths(platform, name);
+    volume.nt_name = std::move(device);
+    volume.mount_paths = MountPaths(platform, name, mount_paths);
     // The extents name the disk of a volume that has no device number, as a volume
     // spanning disks has not.
     volume.device_number = GetVolume_Storage(platform, name, volume.device_number_error);
@@ -85,6 +93,8 @@ bool KeepsDriveType(uint32_t type) {
 
 std::vector<DriveRecord> list_dosdevices(Platform& platform) {
   std::vector<DriveRecord> drives;
+  drives.reserve(26);
+  std::wstring device_path = L"\\\\.\\";  // and a drive: one text for every letter
   const uint32_t mask = GetDosDriveMask(platform);
   for (int i = 0; i < 26; ++i) {
     const wchar_t letter = static_cast<wchar_t>(L'A' + i);
@@ -92,8 +102,9 @@ std::vector<DriveRecord> list_dosdevices(Platform& platform) {
     const uint32_t type = platform.GetDriveType(drive + L"\\", edition::kApi);
     if (!IsBitSet(mask, i) || !KeepsDriveType(type)) continue;
     if (type == drive_type::kRemovable && IsFloppyDevice(platform, drive)) continue;
-    DriveRecord& record = drives.emplace_back(
-        DriveRecord{letter, type, GetDeviceNumber(platform, L"\\\\.\\" + drive), {}});
+    device_path.replace(4, std::wstring::npos, drive);
+    DriveRecord& record =
+        drives.emplace_back(DriveRecord{letter, type, GetDeviceNumber(platform, device_path), {}});
     VolumeNameToDeviceName(platform, drive, record.nt_name);
   }
   return drives;

@@ -62,6 +62,11 @@ bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) {
                     [](wchar_t x, wchar_t y) { return LowerAscii(x) == LowerAscii(y); });
 }
 
+bool ContainsIgnoringAsciiCase(std::wstring_view text, std::wstring_view part) {
+  const auto lower = [](wchar_t c) { return LowerAscii(c); };
+  return !std::ranges::search(text, part, {}, lower, lower).empty() || part.empty();
+}
+
 namespace {
 
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }

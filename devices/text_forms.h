@@ -21,6 +21,8 @@ wchar_t LowerAscii(wchar_t c);
 std::wstring LowerAscii(std::wstring_view text);
 // Whether a and b are equal when A to Z count as a to z; without a copy of either.
 bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b);
+// Whether text holds part anywhere, A to Z counting as a to z; without a copy of either.
+bool ContainsIgnoringAsciiCase(std::wstring_view text, std::wstring_view part);
 // Explorer's order of names (StrCmpLogicalW's): case-blind, a run of digits against
 // another by its value (Volume9 before Volume10), digits before any other character.
 // Negative, zero or positive as a comes before, with or after b.

@@ -34,8 +34,9 @@ std::wstring TextUpToNul(const Char* buffer, std::size_t limit) {
 
 // The full edition works on ANSI text: whatever the code page cannot hold is lost the
 // way the ANSI build loses it.
-std::wstring InBuildText(Platform& platform, const std::wstring& text) {
-  return edition::kFull ? platform.FromAnsi(platform.ToAnsi(text)) : text;
+std::wstring InBuildText(Platform& platform, std::wstring text) {
+  if constexpr (edition::kFull) return platform.FromAnsi(platform.ToAnsi(text));
+  return text;
 }
 
 // A volume GUID path loses its \\?\ prefix and trailing backslash; a DOS name (it has a
@@ -189,7 +190,7 @@ void VolumeNameToDeviceName(Platform& platform, const std::wstring& volume_name,
   device_name.clear();
   const std::wstring query_name = DeviceQueryName(volume_name);
   if (query_name.empty()) return;
-  std::vector<wchar_t> buffer(kDeviceNameLength);
+  std::array<wchar_t, kDeviceNameLength> buffer{};  // asked once a volume: not from the heap
   if (platform.QueryDosDevice(&query_name, buffer.data(), kDeviceNameLength, ApiForm::Wide) != 0) {
     device_name = InBuildText(platform, TextUpToNul(buffer.data(), buffer.size()));
   }

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <numeric>
 #include <string_view>
 #include <utility>
@@ -64,17 +63,22 @@ int CompareCells(const ColumnRow& column, const ListRecord& a, const ListRecord&
   return column.order == CellOrder::Hexadecimal ? CompareHexValue(x, y) : CompareLogical(x, y);
 }
 
-// The list row of a record: one cell for each column, written as its column says.
+// A record's cell in a column, written as the column says: a text as it is, a number in
+// decimal, an absent number as empty text.
+std::wstring CellText(const ColumnRow& column, const ListRecord& record) {
+  if (column.text) return record.*column.text;
+  const std::optional<int64_t>& number = record.*column.number;
+  return number ? Decimal(*number) : std::wstring();
+}
+
+// The list row of a record, each cell written once where the row keeps it.
 ListRow RowOf(const ListRecord& record, std::size_t index) {
-  std::vector<std::wstring> cells;
-  cells.reserve(kColumns.size());
-  for (const ColumnRow* column : kColumns) {
-    const std::optional<int64_t> number = column->number ? record.*column->number : std::nullopt;
-    cells.push_back(column->text ? record.*column->text : number ? Decimal(*number) : L"");
+  ListRow row{CellText(*kColumns.front(), record), {}, index};
+  row.sub_items.reserve(kColumns.size() - 1);
+  for (auto column = kColumns.begin() + 1; column != kColumns.end(); ++column) {
+    row.sub_items.push_back(CellText(**column, record));
   }
-  return ListRow{std::move(cells.front()),
-                 {std::make_move_iterator(cells.begin() + 1), std::make_move_iterator(cells.end())},
-                 index};
+  return row;
 }
 
 bool Offered(Command command) {
@@ -111,14 +115,16 @@ const std::wstring& ListRow::sub(int index) const {
 
 std::vector<ListRecord> ShownRecords(const MachineScan& scan) {
   std::vector<ListRecord> rows;
+  rows.reserve(scan.volumes.size() + scan.drives.size() + scan.shadows.size());
   uint32_t volume_letters = 0;  // a letter is a volume's when its first mount path is on it
   for (const VolumeRecord& volume : scan.volumes) {
-    const std::wstring path = volume.mount_paths.empty() ? L"" : volume.mount_paths.front();
+    const std::wstring_view path =
+        volume.mount_paths.empty() ? std::wstring_view() : volume.mount_paths.front();
     if (const int bit = DriveBit(path); bit >= 0) volume_letters = SetBit(volume_letters, bit);
     if (volume.guid_path.empty()) continue;
     const Numbers numbers = DiskNumbers(volume);
     rows.push_back({.volume = volume.guid_path,
-                    .pathname = path,
+                    .pathname = std::wstring(path),
                     .disknumber = numbers.first,
                     .partitionnumber = numbers.second,
                     .dosdevice = volume.nt_name,

@@ -133,16 +133,30 @@ bool MainWindow::OnCreate() {
   StartupMark("main window created");
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   dpi_ = GetDpiForWindow(hwnd());
+  // The window takes its size before it has controls, so that each control is made at its
+  // place with its font, and nothing is laid out or measured a second time.
+  const SIZE size = WindowSizeForClient(ScaleLayout(edition::kMainWindow.client_width, dpi_),
+                                        ScaleLayout(edition::kMainWindow.client_height, dpi_),
+                                        kStyle, kExStyle, dpi_);
+  SetWindowPos(hwnd(), nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const ControlPlaces places = PlaceControls();
+  font_ = CreateLayoutFont(edition::kFontName, edition::kMainWindow.font_height,
+                           edition::kMainWindow.design_dpi, dpi_);
 
   list_ = CreateWindowExW(
       WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
-      WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, 0, 0, 0,
-      0, hwnd(), nullptr, instance, nullptr);
-  status_bar_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"",
-                                WS_CHILD | WS_VISIBLE | CCS_NORESIZE | CCS_NOPARENTALIGN, 0, 0, 0,
-                                0, hwnd(), nullptr, instance, nullptr);
+      WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+      places.list.left, places.list.top, places.list.right, places.list.bottom, hwnd(), nullptr,
+      instance, nullptr);
+  status_bar_ = CreateWindowExW(
+      0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | CCS_NORESIZE | CCS_NOPARENTALIGN,
+      places.status_bar.left, places.status_bar.top, places.status_bar.right,
+      places.status_bar.bottom, hwnd(), nullptr, instance, nullptr);
   popup_menu_.reset(CreatePopupMenu());
   if (list_ == nullptr || status_bar_ == nullptr || !popup_menu_) return false;
+  for (HWND control : {list_, status_bar_}) {
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+  }
 
   // Label tips show the whole text of a cell too narrow for it.
   constexpr DWORD kListExStyle = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_LABELTIP;
@@ -174,11 +188,6 @@ bool MainWindow::OnCreate() {
     }
   }
 
-  ApplyFont(dpi_);
-  const SIZE size = WindowSizeForClient(ScaleLayout(edition::kMainWindow.client_width, dpi_),
-                                        ScaleLayout(edition::kMainWindow.client_height, dpi_),
-                                        kStyle, kExStyle, dpi_);
-  SetWindowPos(hwnd(), nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   StartupMark("list view, status bar and menu created");
   return true;
 }
@@ -193,13 +202,23 @@ void MainWindow::ApplyFont(UINT dpi) {
   font_ = std::move(font);
 }
 
-void MainWindow::OnSize() {
+// The list fills the client area above the status bar. Each place is a left, top, width
+// and height.
+MainWindow::ControlPlaces MainWindow::PlaceControls() const {
   RECT client{};
   GetClientRect(hwnd(), &client);
   const int status_height = StatusBarHeight(dpi_);
   const int list_height = std::max(0, static_cast<int>(client.bottom) - status_height);
-  MoveWindow(list_, 0, 0, client.right, list_height, TRUE);
-  MoveWindow(status_bar_, 0, list_height, client.right, status_height, TRUE);
+  return {RECT{0, 0, client.right, list_height}, RECT{0, list_height, client.right, status_height}};
+}
+
+void MainWindow::OnSize() {
+  if (list_ == nullptr || status_bar_ == nullptr) return;  // WM_CREATE sizes before it has them
+  const ControlPlaces places = PlaceControls();
+  const RECT& list = places.list;
+  const RECT& bar = places.status_bar;
+  MoveWindow(list_, list.left, list.top, list.right, list.bottom, TRUE);
+  MoveWindow(status_bar_, bar.left, bar.top, bar.right, bar.bottom, TRUE);
 }
 
 void MainWindow::OnShowWindow(bool showing) {

@@ -73,6 +73,10 @@ class MainWindow : public WindowBase<MainWindow>, public FormView {
   void OnNcDestroy();
 
   bool OnCreate();
+  struct ControlPlaces {
+    RECT list, status_bar;
+  };
+  ControlPlaces PlaceControls() const;
   void OnSize();
   void OnShowWindow(bool showing);
   void OnCommand(WORD id);
