@@ -113,13 +113,13 @@ summary_line() {  # summary_line BUILD TEST HOW STATUS [COUNTS]
 # build/win64-full (the same edition as 64-bit code), and program32 there reads the
 # 32-bit volumes.exe.
 declare -A EMULATED_CASES=(
-  [unit]='*-CommandsTest.ReducedBuildHasNoFullOnlyCommands'
+  [unit]='*-CommandsTest.ReducedBuildHasNoFullOnlyCommands:*.HoldsOnTheFlatMachine*'
   [win32]='*-WineProgram.*:WineReport.*:WineVolumeList.OneRowPerVolumeOfTheSystemInItsOrder:WineCommands.MountAtAPathThatCannotExistFailsAndChangesNothing'
   [ui]='*-CrashUi.AccessViolation*:CrashUi.StackOverflow*:CrashUi.ErrorsWhileTheDialogIsOpen*:CrashUi.ShowBugReport*:CrashUi.BugReportOfAThrownError*:CrashUi.WithoutDbgHelp*:CrashUi.FailureInsideTheBox*'
 )
 NOT_EMULATED=(
   "structured exceptions and bug reports that walk the threads' stacks (CrashUi: null write, stack overflow, errors while the box is open, a fault inside the box, the bug-report cases): qemu hands Wine faults without their trap number"
-  "cases that skip themselves or use SCOPED_TRACE (WineReport, WineVolumeList.OneRow..., CommandsTest.ReducedBuild...): GoogleTest reports them through OutputDebugString, a handled exception whose return reloads the selectors that its watcher thread overwrote"
+  "cases that skip themselves or use SCOPED_TRACE (WineReport, WineVolumeList.OneRow..., CommandsTest.ReducedBuild..., the contract on the flat machine, which skips what it does not model): GoogleTest reports them through OutputDebugString, a handled exception whose return reloads the selectors that its watcher thread overwrote"
   "WineCommands.MountAtAPath...: its process hung under the emulator in trials"
   "the program test (WineProgram): another process's memory is readable only from a native 64-bit reader (program32)"
   "in program32, the cases that make the 32-bit program fault or raise an error on a second thread (an error on a thread it did not start, the start-up errors but the thrown one, the bug report and mail of the planted-DLL test): they skip themselves, since qemu hands Wine faults without their trap number"
