@@ -62,9 +62,13 @@ bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) {
                     [](wchar_t x, wchar_t y) { return LowerAscii(x) == LowerAscii(y); });
 }
 
+// std::search rather than std::ranges::search, whose subrange clang 14 cannot compile
+// against GCC 12's library (the fuzz build).
 bool ContainsIgnoringAsciiCase(std::wstring_view text, std::wstring_view part) {
-  const auto lower = [](wchar_t c) { return LowerAscii(c); };
-  return !std::ranges::search(text, part, {}, lower, lower).empty() || part.empty();
+  return std::search(text.begin(), text.end(), part.begin(), part.end(),
+                     [](wchar_t x, wchar_t y) { return LowerAscii(x) == LowerAscii(y); }) !=
+             text.end() ||
+         part.empty();
 }
 
 namespace {
