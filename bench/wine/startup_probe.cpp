@@ -1,10 +1,14 @@
-// Start-up time of a window program: from CreateProcess until its first top-level window
-// is visible ("window"), or until the list view in it holds its first row ("list").
-// Each run ends the program it started; prints the median in milliseconds.
+// Start-up time of window programs: from CreateProcess until the program's first top-level
+// window is visible ("window"), or until the list view in it holds its first row ("list").
 // "timeline" is "list" for a volumes.exe built with VOLUMES_STARTUP_TRACE=ON: it also
-// prints the median time of each of the program's start-up marks, one a line.
+// gives the median time of each of the program's start-up marks.
 //
-//   startup_probe window|list|timeline PROGRAM.exe [runs]
+//   startup_probe RUNS MODE:PROGRAM.exe [MODE:PROGRAM.exe ...]
+//
+// The programs take turns, one start each a round, after one warm-up start each, so that
+// the machine's drift during the runs falls on all of them alike and their ratios hold.
+// Prints one line a program, in the order given: its median in milliseconds, a blank and
+// the program; then, indented, the median of each mark of the timeline programs.
 #include <windows.h>
 // commctrl.h builds on windows.h.
 #include <commctrl.h>
@@ -118,50 +122,70 @@ double Median(std::vector<double> values) {
 
 }  // namespace
 
+struct Program {
+  std::wstring path;
+  bool want_list = false;
+  bool timeline = false;
+  std::vector<double> times{};
+  std::vector<std::string> steps{};
+  std::vector<std::vector<double>> at{};  // per step, the times of the runs
+};
+
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: startup_probe window|list|timeline PROGRAM.exe [runs]\n");
+  const int runs = argc > 1 ? _wtoi(argv[1]) : 0;
+  std::vector<Program> programs;
+  for (int i = 2; i < argc; ++i) {
+    const std::wstring arg = argv[i];
+    const std::size_t colon = arg.find(L':');
+    const std::wstring mode = arg.substr(0, colon == std::wstring::npos ? 0 : colon);
+    if (mode != L"window" && mode != L"list" && mode != L"timeline") {
+      programs.clear();
+      break;
+    }
+    programs.push_back({arg.substr(colon + 1), mode != L"window", mode == L"timeline"});
+  }
+  if (runs < 1 || programs.empty()) {
+    std::fprintf(stderr, "usage: startup_probe RUNS window|list|timeline:PROGRAM.exe ...\n");
     return 2;
   }
-  const std::wstring mode = argv[1];
-  const bool want_list = mode != L"window";
-  const int runs = argc > 3 ? std::max(1, _wtoi(argv[3])) : 7;
-  std::wstring trace;
-  if (mode == L"timeline") {
-    wchar_t folder[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, folder);
-    trace = std::wstring(folder) + L"volumes_startup_trace.txt";
+  wchar_t folder[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, folder);
+  const std::wstring trace = std::wstring(folder) + L"volumes_startup_trace.txt";
+  // The first start of each also loads its files and Wine's into the cache.
+  for (const Program& program : programs) OneStart(program.path, program.want_list);
+  for (int round = 0; round < runs; ++round) {
+    for (Program& program : programs) {
+      Marks marks;
+      const double ms = program.timeline ? OneStart(program.path, true, trace, &marks)
+                                         : OneStart(program.path, program.want_list);
+      if (ms < 0) {
+        std::fprintf(stderr, "startup_probe: %ls never showed its %s\n", program.path.c_str(),
+                     program.want_list ? "first list row" : "window");
+        return 1;
+      }
+      program.times.push_back(ms);
+      for (const auto& [step, mark] : marks) {
+        auto known = std::find(program.steps.begin(), program.steps.end(), step);
+        if (known == program.steps.end()) {
+          program.steps.push_back(step);
+          program.at.emplace_back();
+          known = program.steps.end() - 1;
+        }
+        program.at[static_cast<std::size_t>(known - program.steps.begin())].push_back(mark);
+      }
+    }
   }
-  std::vector<double> times;
-  std::vector<std::string> steps;
-  std::vector<std::vector<double>> at;  // per step, the times of the runs
-  OneStart(argv[2], want_list);  // the first start also loads Wine's files into the cache
-  for (int i = 0; i < runs; ++i) {
-    Marks marks;
-    const double ms = OneStart(argv[2], want_list, trace, trace.empty() ? nullptr : &marks);
-    if (ms < 0) {
-      std::fprintf(stderr, "startup_probe: %ls never showed its %s\n", argv[2],
-                   want_list ? "first list row" : "window");
+  for (const Program& program : programs) {
+    std::printf("%.1f %ls\n", Median(program.times), program.path.c_str());
+    if (program.timeline && program.steps.empty()) {
+      std::fprintf(stderr, "startup_probe: %ls wrote no start-up marks\n", program.path.c_str());
       return 1;
     }
-    times.push_back(ms);
-    for (const auto& [step, mark] : marks) {
-      const auto known = std::find(steps.begin(), steps.end(), step);
-      if (known == steps.end()) {
-        steps.push_back(step);
-        at.emplace_back();
-      }
-      at[static_cast<std::size_t>(std::find(steps.begin(), steps.end(), step) - steps.begin())]
-          .push_back(mark);
+  }
+  for (const Program& program : programs) {
+    for (std::size_t i = 0; i < program.steps.size(); ++i) {
+      std::printf("%8.1f ms  %s\n", Median(program.at[i]), program.steps[i].c_str());
     }
-  }
-  std::printf("%.1f\n", Median(times));
-  if (!trace.empty() && steps.empty()) {
-    std::fprintf(stderr, "startup_probe: %ls wrote no start-up marks\n", argv[2]);
-    return 1;
-  }
-  for (std::size_t i = 0; i < steps.size(); ++i) {
-    std::printf("%8.1f ms  %s\n", Median(at[i]), steps[i].c_str());
   }
   return 0;
 }
