@@ -196,13 +196,12 @@ void Tfrmvolumes::lvvolumesColumnClick(int column) {
   if (column < 0 || static_cast<std::size_t>(column) >= kColumns.size()) return;
   order_ = {column, order_.column == column && !order_.descending};
   const std::optional<std::size_t> selected = view_.SelectedRecord();
-  const std::vector<ListRow> rows = SortedRows(records_, order_);
-  view_.SetRows(rows);
+  std::vector<ListRow> rows = SortedRows(records_, order_);
+  const auto row = selected ? std::ranges::find(rows, *selected, &ListRow::record) : rows.end();
+  const std::ptrdiff_t selected_row = row == rows.end() ? -1 : row - rows.begin();
+  view_.SetRows(std::move(rows));
   view_.ShowSortOrder(order_);
-  if (!selected) return;
-  if (const auto row = std::ranges::find(rows, *selected, &ListRow::record); row != rows.end()) {
-    view_.SelectRow(static_cast<int>(row - rows.begin()));
-  }
+  if (selected_row >= 0) view_.SelectRow(static_cast<int>(selected_row));
 }
 
 void Tfrmvolumes::RunHandlerOf(Command command) {

@@ -153,8 +153,9 @@ class FormView {
  public:
   virtual ~FormView() = default;
   virtual void SetTitle(const std::wstring& title) = 0;
-  // Replaces every row of lvvolumes; no row is selected afterwards.
-  virtual void SetRows(const std::vector<ListRow>& rows) = 0;
+  // Replaces every row of lvvolumes; no row is selected afterwards. The rows are the
+  // view's to keep.
+  virtual void SetRows(std::vector<ListRow> rows) = 0;
   // The record of the selected row (its ListRow::record); nothing when none is selected.
   virtual std::optional<std::size_t> SelectedRecord() = 0;
   virtual void SelectRow(int index) = 0;

@@ -77,21 +77,26 @@ bool MainWindow::Create() {
   window_class.lpszClassName = kClassName;
   window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  // The system takes the small icon from the same resource.
   window_class.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kIconId),
                                                      IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
-  window_class.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kIconId),
-                                                       IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                       GetSystemMetrics(SM_CYSMICON), LR_SHARED));
   if (!RegisterWindowClass(window_class)) return false;
 
+  // Made at its size for the system's resolution; WM_CREATE sizes it again only when its
+  // screen has another.
   const auto& layout = edition::kMainWindow;
   const std::wstring caption(edition::kLayoutCaption);
-  // The size follows in WM_CREATE, once the window knows the resolution of its screen.
-  if (CreateFor(kExStyle, kClassName, caption.c_str(), kStyle,
-                RECT{layout.left, layout.top, layout.left, layout.top}, nullptr) == nullptr) {
-    return false;
-  }
-  return true;
+  const SIZE size = WindowSize(GetDpiForSystem());
+  return CreateFor(kExStyle, kClassName, caption.c_str(), kStyle,
+                   RECT{layout.left, layout.top, layout.left + size.cx, layout.top + size.cy},
+                   nullptr) != nullptr;
+}
+
+// The outer size of the main window at a resolution.
+SIZE MainWindow::WindowSize(UINT dpi) {
+  return WindowSizeForClient(ScaleLayout(edition::kMainWindow.client_width, dpi),
+                             ScaleLayout(edition::kMainWindow.client_height, dpi), kStyle, kExStyle,
+                             dpi);
 }
 
 LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
@@ -133,12 +138,12 @@ bool MainWindow::OnCreate() {
   StartupMark("main window created");
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   dpi_ = GetDpiForWindow(hwnd());
-  // The window takes its size before it has controls, so that each control is made at its
+  // The window has its size before it has controls, so that each control is made at its
   // place with its font, and nothing is laid out or measured a second time.
-  const SIZE size = WindowSizeForClient(ScaleLayout(edition::kMainWindow.client_width, dpi_),
-                                        ScaleLayout(edition::kMainWindow.client_height, dpi_),
-                                        kStyle, kExStyle, dpi_);
-  SetWindowPos(hwnd(), nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  if (dpi_ != GetDpiForSystem()) {
+    const SIZE size = WindowSize(dpi_);
+    SetWindowPos(hwnd(), nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   const ControlPlaces places = PlaceControls();
   font_ = CreateLayoutFont(edition::kFontName, edition::kMainWindow.font_height,
                            edition::kMainWindow.design_dpi, dpi_);
@@ -385,27 +390,25 @@ LRESULT CALLBACK MainWindow::ListProc(HWND list, UINT message, WPARAM wparam, LP
 
 void MainWindow::SetTitle(const std::wstring& title) { SetWindowTextW(hwnd(), title.c_str()); }
 
-void MainWindow::SetRows(const std::vector<ListRow>& rows) {
+void MainWindow::SetRows(std::vector<ListRow> rows) {
   RedrawOff quiet(list_);
   SendMessageW(list_, LVM_DELETEALLITEMS, 0, 0);
   const std::size_t columns = kColumns.size();
   int next = 0;
-  for (const ListRow& row : rows) {
-    std::wstring caption = row.caption;
+  for (ListRow& row : rows) {
     LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_PARAM;
     item.iItem = next;
-    item.pszText = caption.data();
+    item.pszText = row.caption.data();
     item.lParam = static_cast<LPARAM>(row.record);
     const int index =
         static_cast<int>(SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
     if (index < 0) continue;
     ++next;
     for (std::size_t sub = 0; sub < row.sub_items.size() && sub + 1 < columns; ++sub) {
-      std::wstring text = row.sub_items[sub];
       LVITEMW cell{};
       cell.iSubItem = static_cast<int>(sub + 1);
-      cell.pszText = text.data();
+      cell.pszText = row.sub_items[sub].data();
       SendMessageW(list_, LVM_SETITEMTEXTW, index, reinterpret_cast<LPARAM>(&cell));
     }
   }

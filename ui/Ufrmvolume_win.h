@@ -38,7 +38,7 @@ class MainWindow : public WindowBase<MainWindow>, public FormView {
 
   // FormView
   void SetTitle(const std::wstring& title) override;
-  void SetRows(const std::vector<ListRow>& rows) override;
+  void SetRows(std::vector<ListRow> rows) override;
   std::optional<std::size_t> SelectedRecord() override;
   void SelectRow(int index) override;
   void ShowSortOrder(const SortOrder& order) override;
@@ -77,6 +77,7 @@ class MainWindow : public WindowBase<MainWindow>, public FormView {
     RECT list, status_bar;
   };
   ControlPlaces PlaceControls() const;
+  static SIZE WindowSize(UINT dpi);
   void OnSize();
   void OnShowWindow(bool showing);
   void OnCommand(WORD id);

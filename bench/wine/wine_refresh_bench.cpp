@@ -26,7 +26,7 @@ namespace {
 class ListOnly : public FormView {
  public:
   void SetTitle(const std::wstring&) override {}
-  void SetRows(const std::vector<ListRow>& new_rows) override { rows = new_rows.size(); }
+  void SetRows(std::vector<ListRow> new_rows) override { rows = new_rows.size(); }
   std::optional<std::size_t> SelectedRecord() override { return std::nullopt; }
   void SelectRow(int) override {}
   void ShowSortOrder(const SortOrder&) override {}

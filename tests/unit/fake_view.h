@@ -44,8 +44,8 @@ class FakeView : public FormView {
   };
 
   void SetTitle(const std::wstring& new_title) override { title = new_title; }
-  void SetRows(const std::vector<ListRow>& new_rows) override {
-    rows = new_rows;
+  void SetRows(std::vector<ListRow> new_rows) override {
+    rows = std::move(new_rows);
     selected.reset();
     ++set_rows_calls;
   }
