@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -34,7 +36,8 @@ class FlatMachine : public Platform {
     const std::size_t d = AddDevice(device);
     const std::wstring guid_path = L"\\\\?\\Volume" + guid + L"\\";
     volume_index_[guid_path] = volumes_.size();
-    volumes_.push_back({guid_path, mount_path});
+    named_ = nullptr;  // the list may move
+    volumes_.push_back({guid_path, mount_path, d});
     DefineDosName(L"Volume" + guid, device.nt_name);
     opens_[guid_path.substr(0, guid_path.size() - 1)] = d;
     roots_[guid_path] = d;
@@ -47,7 +50,7 @@ class FlatMachine : public Platform {
   }
   // A name of the DOS-device namespace; shadow copies also answer for their "\??\" root.
   void DefineDosName(const std::wstring& name, const std::wstring& target) {
-    if (targets_.emplace(name, target).second) names_.push_back(name);
+    if (targets_.emplace(name, target).second) name_list_.append(name).push_back(L'\0');
   }
   void AddShadowCopy(const std::wstring& name, const Device& device) {
     const std::size_t d = AddDevice(device);
@@ -63,19 +66,25 @@ class FlatMachine : public Platform {
     if (volumes_.empty()) return Failed<Handle>(win_error::kNoMoreFiles, kInvalidHandle);
     volume_name = volumes_[0].guid_path;
     next_volume_ = 1;
+    named_ = &volumes_[0];
     return Open(kSearch);
   }
   bool FindNextVolume(Handle, std::wstring& volume_name) override {
     if (next_volume_ >= volumes_.size()) return Fail(win_error::kNoMoreFiles);
-    volume_name = volumes_[next_volume_++].guid_path;
+    named_ = &volumes_[next_volume_++];
+    volume_name = named_->guid_path;
     return true;
   }
   bool FindVolumeClose(Handle find) override { return Close(find); }
   bool GetVolumePathNamesForVolumeName(const std::wstring& volume_name, wchar_t* buffer,
                                        uint32_t buffer_length, uint32_t* return_length) override {
-    const auto it = volume_index_.find(volume_name);
-    if (it == volume_index_.end()) return Fail(win_error::kFileNotFound);
-    const std::wstring& path = volumes_[it->second].mount_path;
+    const Volume* volume = Named(volume_name, 0, 0);
+    if (volume == nullptr) {
+      const auto it = volume_index_.find(volume_name);
+      if (it == volume_index_.end()) return Fail(win_error::kFileNotFound);
+      volume = &volumes_[it->second];
+    }
+    const std::wstring& path = volume->mount_path;
     const uint32_t needed = static_cast<uint32_t>(path.empty() ? 1 : path.size() + 2);
     if (return_length) *return_length = needed;
     if (buffer_length < needed) return Fail(win_error::kMoreData);
@@ -99,20 +108,19 @@ class FlatMachine : public Platform {
   uint32_t QueryDosDevice(const std::wstring* device_name, wchar_t* buffer, uint32_t buffer_length,
                           ApiForm) override {
     if (device_name == nullptr) {
-      std::size_t needed = 1;
-      for (const std::wstring& name : names_) needed += name.size() + 1;
+      const std::size_t needed = name_list_.size() + 1;
       if (needed > buffer_length) return Failed<uint32_t>(win_error::kInsufficientBuffer, 0);
-      wchar_t* out = buffer;
-      for (const std::wstring& name : names_) {
-        std::memcpy(out, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
-        out += name.size() + 1;
-      }
-      *out = L'\0';
+      std::memcpy(buffer, name_list_.c_str(), needed * sizeof(wchar_t));
       return static_cast<uint32_t>(needed);
     }
-    const auto it = targets_.find(*device_name);
-    if (it == targets_.end()) return Failed<uint32_t>(win_error::kFileNotFound, 0);
-    const std::wstring& target = it->second;
+    const std::wstring* found = nullptr;
+    if (const Volume* volume = Named(*device_name, 4, 1)) {  // Volume{guid}
+      found = &devices_[volume->device].nt_name;
+    } else if (const auto it = targets_.find(*device_name); it != targets_.end()) {
+      found = &it->second;
+    }
+    if (found == nullptr) return Failed<uint32_t>(win_error::kFileNotFound, 0);
+    const std::wstring& target = *found;
     if (target.size() + 2 > buffer_length) {
       return Failed<uint32_t>(win_error::kInsufficientBuffer, 0);
     }
@@ -124,16 +132,16 @@ class FlatMachine : public Platform {
     return Fail(win_error::kAccessDenied);
   }
   uint32_t GetDriveType(const std::wstring& root_path, ApiForm) override {
-    const auto it = roots_.find(root_path);
-    return it == roots_.end() ? drive_type::kNoRootDir : devices_[it->second].drive_type;
+    const std::optional<std::size_t> device = Root(root_path);
+    return device ? devices_[*device].drive_type : drive_type::kNoRootDir;
   }
   bool GetDiskFreeSpace(const std::wstring& root_path, uint32_t* sectors_per_cluster,
                         uint32_t* bytes_per_sector, uint32_t* free_clusters,
                         uint32_t* total_clusters, ApiForm) override {
-    const auto it = roots_.find(root_path);
-    if (it == roots_.end()) return Fail(win_error::kPathNotFound);
+    const std::optional<std::size_t> device = Root(root_path);
+    if (!device) return Fail(win_error::kPathNotFound);
     // Windows lets callers leave out what they do not need.
-    const uint32_t total = devices_[it->second].total_clusters;
+    const uint32_t total = devices_[*device].total_clusters;
     for (auto [out, value] :
          {std::pair{sectors_per_cluster, 8u}, std::pair{bytes_per_sector, 512u},
           std::pair{total_clusters, total}, std::pair{free_clusters, total / 2}}) {
@@ -143,10 +151,10 @@ class FlatMachine : public Platform {
   }
   bool GetVolumeInformation(const std::wstring& root_path, uint32_t* serial_number,
                             uint32_t* max_component_length, uint32_t* file_system_flags) override {
-    const auto it = roots_.find(root_path);
-    if (it == roots_.end()) return Fail(win_error::kPathNotFound);
+    const std::optional<std::size_t> device = Root(root_path);
+    if (!device) return Fail(win_error::kPathNotFound);
     for (auto [out, value] :
-         {std::pair{serial_number, devices_[it->second].serial},
+         {std::pair{serial_number, devices_[*device].serial},
           std::pair{max_component_length, 255u}, std::pair{file_system_flags, 0u}}) {
       if (out) *out = value;
     }
@@ -154,6 +162,7 @@ class FlatMachine : public Platform {
   }
   Handle CreateFile(const std::wstring& path, uint32_t, uint32_t, uint32_t, uint32_t,
                     ApiForm) override {
+    if (const Volume* volume = Named(path, 0, 1)) return Open(kFile + volume->device);
     const auto it = opens_.find(path);
     if (it == opens_.end()) return Failed<Handle>(win_error::kFileNotFound, kInvalidHandle);
     return Open(kFile + it->second);
@@ -196,12 +205,27 @@ class FlatMachine : public Platform {
  private:
   struct Volume {
     std::wstring guid_path, mount_path;
+    std::size_t device;
   };
   static constexpr std::size_t kSearch = 0, kFile = 1;  // handle kinds: a search, or kFile + device
 
   std::size_t AddDevice(const Device& device) {
     devices_.push_back(device);
     return devices_.size() - 1;
+  }
+  // The volume the search named last, when name is its GUID path without the first `cut`
+  // and the last `drop` characters. A refresh asks about each volume just after the search
+  // names it: answered from that volume, the questions never reach the tables, whose
+  // entries a machine of thousands of volumes spreads beyond the processor's caches.
+  const Volume* Named(std::wstring_view name, std::size_t cut, std::size_t drop) const {
+    if (named_ == nullptr) return nullptr;
+    const std::wstring_view path = named_->guid_path;
+    return path.substr(cut, path.size() - cut - drop) == name ? named_ : nullptr;
+  }
+  std::optional<std::size_t> Root(const std::wstring& root_path) const {
+    if (const Volume* volume = Named(root_path, 0, 0)) return volume->device;
+    const auto it = roots_.find(root_path);
+    return it == roots_.end() ? std::nullopt : std::optional<std::size_t>(it->second);
   }
   bool Fail(uint32_t error) { return Failed<bool>(error, false); }
   template <typename Result>
@@ -222,7 +246,8 @@ class FlatMachine : public Platform {
   std::vector<Volume> volumes_;
   std::unordered_map<std::wstring, std::size_t> volume_index_;
   std::size_t next_volume_ = 0;
-  std::vector<std::wstring> names_;
+  const Volume* named_ = nullptr;
+  std::wstring name_list_;  // each name and its terminating nul, as the list is handed out
   std::unordered_map<std::wstring, std::wstring> targets_;
   std::unordered_map<std::wstring, std::size_t> opens_;  // path CreateFile gets → device
   std::unordered_map<std::wstring, std::size_t> roots_;  // root path → device
