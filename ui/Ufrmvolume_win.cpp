@@ -393,6 +393,7 @@ void MainWindow::SetTitle(const std::wstring& title) { SetWindowTextW(hwnd(), ti
 void MainWindow::SetRows(std::vector<ListRow> rows) {
   RedrawOff quiet(list_);
   SendMessageW(list_, LVM_DELETEALLITEMS, 0, 0);
+  SendMessageW(list_, LVM_SETITEMCOUNT, rows.size(), LVSICF_NOINVALIDATEALL);  // room at once
   const std::size_t columns = kColumns.size();
   int next = 0;
   for (ListRow& row : rows) {
