@@ -95,21 +95,22 @@ wine_bench() {
     echo "$bits-bit build under $(wine64 --version):"
     "wine$bits" wine_refresh_bench.exe 50 || exit 1
     # The three take turns, so that the machine's drift falls on all of them alike.
-    probe=$("wine$bits" startup_probe.exe 15 window:empty_window.exe list:list_window.exe \
+    probe=$("wine$bits" startup_probe.exe 21 window:empty_window.exe list:list_window.exe \
       "timeline:$(wine64 winepath -w "$VOLUMES_ROOT/$program")") || exit 1
     empty=$(sed -n '1s/ .*//p' <<<"$probe")
     controls=$(sed -n '2s/ .*//p' <<<"$probe")
     listed=$(sed -n '3s/ .*//p' <<<"$probe")
-    echo "start-up, medians of 15 starts of each (taking turns) after a warm-up start," \
+    echo "start-up, medians of 21 starts of each (taking turns) after a warm-up start," \
       "from CreateProcess:"
     echo "  volumes.exe, its marks:"
     echo "         0.0 ms  process start (CreateProcess)"
-    tail -n +4 <<<"$probe" | sed 's/^/  /'
+    grep '^ ' <<<"$probe" | sed 's/^/  /'
     echo "  volumes.exe to its first filled list:             $listed ms"
     echo "  an empty window program to its window:            $empty ms"
     echo "  a window with a filled list view and status bar:  $controls ms"
-    awk -v l="$listed" -v e="$empty" -v c="$controls" 'BEGIN {
-      printf "  ratios: %.2f to the empty window, %.2f to the list window (goal: at most 1.10)\n", l / e, l / c }'
+    echo "  ratios, the medians of each round's ratio: $(sed -n '4s/ratio \([^ ]*\).*/\1/p' <<<"$probe")" \
+      "to the empty window, $(sed -n '5s/ratio \([^ ]*\).*/\1/p' <<<"$probe") to the list window" \
+      "(goal: at most 1.10)"
   )
 }
 

@@ -8,7 +8,9 @@
 // The programs take turns, one start each a round, after one warm-up start each, so that
 // the machine's drift during the runs falls on all of them alike and their ratios hold.
 // Prints one line a program, in the order given: its median in milliseconds, a blank and
-// the program; then, indented, the median of each mark of the timeline programs.
+// the program; then, for each program but the last, "ratio", the median of the last
+// program's time over that program's time in the same round, and the program; then,
+// indented, the median of each mark of the timeline programs.
 #include <windows.h>
 // commctrl.h builds on windows.h.
 #include <commctrl.h>
@@ -181,6 +183,15 @@ int wmain(int argc, wchar_t** argv) {
       std::fprintf(stderr, "startup_probe: %ls wrote no start-up marks\n", program.path.c_str());
       return 1;
     }
+  }
+  // Each round's pair of starts ran at the same moment of the machine's drift.
+  const Program& last = programs.back();
+  for (std::size_t p = 0; p + 1 < programs.size(); ++p) {
+    std::vector<double> ratios;
+    for (std::size_t round = 0; round < last.times.size(); ++round) {
+      ratios.push_back(last.times[round] / programs[p].times[round]);
+    }
+    std::printf("ratio %.3f %ls\n", Median(ratios), programs[p].path.c_str());
   }
   for (const Program& program : programs) {
     for (std::size_t i = 0; i < program.steps.size(); ++i) {
