@@ -1,6 +1,7 @@
 #include "devices/scan.h"
 
 #include <algorithm>
+#include <exception>
 #include <string_view>
 #include <utility>
 
@@ -8,6 +9,7 @@
 #include "devices/ubits.h"
 #include "platform/edition.h"
 #include "platform/grow_buffer.h"
+#include "platform/text.h"
 #include "platform/unique_any.h"
 
 namespace vol {
@@ -48,33 +50,64 @@ bool Qualifies(std::wstring_view device_name) {
 
 constexpr std::size_t kUsualVolumes = 16;  // room made at once; a machine with more grows it
 
-std::vector<VolumeRecord> list_volumes(Platform& platform, const ScanRequest& request) {
-  std::vector<VolumeRecord> volumes;
-  volumes.reserve(kUsualVolumes);
-  std::wstring name;
-  VolumeSearch search(platform.FindFirstVolume(name), {&platform});
-  if (!search) {
-    if (request.search_failed) request.search_failed(L"invalid handle");
-    return volumes;
+// The device number, else the first extent's disk: an error in either query only
+// leads on to the next fallback, as a failed request does.
+void AskDiskNumbers(Platform& platform, VolumeRecord& volume) {
+  try {
+    volume.device_number =
+        GetVolume_Storage(platform, volume.guid_path, volume.device_number_error);
+  } catch (const std::exception& error) {
+    volume.device_number.reset();
+    volume.device_number_error = ErrorText(error);
   }
+  if (volume.device_number) return;
+  // The extents name the disk of a volume that has no device number, as a volume
+  // spanning disks has not.
+  try {
+    volume.first_extent = GetVolumeExtent(platform, volume.guid_path);
+  } catch (const std::exception&) {
+    volume.first_extent.reset();
+  }
+}
+
+void AddVolumes(Platform& platform, VolumeSearch& search, std::wstring& name,
+                std::vector<VolumeRecord>& volumes) {
   std::vector<wchar_t> mount_paths;
   do {
     std::wstring device;
     VolumeNameToDeviceName(platform, name, device);
     if (!Qualifies(device)) continue;
-    VolumeRecord& volume = volumes.emplace_back();
-    volume.guid_path = name;
-    volume.nt_name = std::move(device);
+    // Made whole before it is listed: an error half-way leaves no half a volume.
+    VolumeRecord volume{.guid_path = name, .nt_name = std::move(device)};
     volume.mount_paths = MountPaths(platform, name, mount_paths);
-    // The extents name the disk of a volume that has no device number, as a volume
-    // spanning disks has not.
-    volume.device_number = GetVolume_Storage(platform, name, volume.device_number_error);
-    if (!volume.device_number) volume.first_extent = GetVolumeExtent(platform, name);
+    AskDiskNumbers(platform, volume);
     if constexpr (edition::kVolumeSizeAndSerial) {
       volume.free_space = DiskFreeSpace(platform, name);
       volume.serial = VolumeSerialNumber(platform, name);
     }
+    volumes.push_back(std::move(volume));
   } while (platform.FindNextVolume(search.get(), name));
+}
+
+// An error that no volume's own fallbacks take ends the search the way a refused search
+// does: it is told, and the volumes found before it stay.
+std::vector<VolumeRecord> list_volumes(Platform& platform, const ScanRequest& request) {
+  std::vector<VolumeRecord> volumes;
+  const auto told = [&request](const std::wstring& reason) {
+    if (request.search_failed) request.search_failed(reason);
+  };
+  try {
+    volumes.reserve(kUsualVolumes);
+    std::wstring name;
+    VolumeSearch search(platform.FindFirstVolume(name), {&platform});
+    if (!search) {
+      told(L"invalid handle");
+      return volumes;
+    }
+    AddVolumes(platform, search, name, volumes);
+  } catch (const std::exception& error) {
+    told(ErrorText(error));
+  }
   return volumes;
 }
 
@@ -112,8 +145,8 @@ std::vector<DriveRecord> list_dosdevices(Platform& platform) {
 
 // A shadow copy that a listed letter points at is that letter's row already. The
 // reduced edition lists none, and its build leaves this out.
-[[maybe_unused]] std::vector<ShadowRecord> list_shadowcopies(Platform& platform,
-                                            const std::vector<DriveRecord>& drives) {
+[[maybe_unused]] std::vector<ShadowRecord> list_shadowcopies(
+    Platform& platform, const std::vector<DriveRecord>& drives) {
   std::vector<ShadowRecord> shadows;
   std::optional<std::vector<std::wstring>> names;
   GetShadowCopyDevices(platform, names);

@@ -51,7 +51,8 @@ struct MachineScan {
 
 struct ScanRequest {
   bool dos_devices = false;
-  // Told at once, before the scan goes on, why the volume search could not start.
+  // Told at once, before the scan goes on, why the volume search could not start or
+  // ended early.
   std::function<void(const std::wstring& reason)> search_failed{};
 };
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 
 #include "devices/lib.h"
 #include "devices/text_forms.h"
@@ -188,11 +189,29 @@ std::optional<FreeSpace> DiskFreeSpace(Platform& platform, const std::wstring& r
 void VolumeNameToDeviceName(Platform& platform, const std::wstring& volume_name,
                             std::wstring& device_name) {
   device_name.clear();
-  const std::wstring query_name = DeviceQueryName(volume_name);
-  if (query_name.empty()) return;
-  std::array<wchar_t, kDeviceNameLength> buffer{};  // asked once a volume: not from the heap
-  if (platform.QueryDosDevice(&query_name, buffer.data(), kDeviceNameLength, ApiForm::Wide) != 0) {
-    device_name = InBuildText(platform, TextUpToNul(buffer.data(), buffer.size()));
+  try {
+    const std::wstring query_name = DeviceQueryName(volume_name);
+    if (query_name.empty()) return;
+    std::array<wchar_t, kDeviceNameLength> buffer{};  // asked once a volume: not from the heap
+    if (platform.QueryDosDevice(&query_name, buffer.data(), kDeviceNameLength, ApiForm::Wide) !=
+        0) {
+      device_name = InBuildText(platform, TextUpToNul(buffer.data(), buffer.size()));
+    }
+  } catch (const std::exception& error) {
+    // The name stays empty and the caller goes on, whatever the box can show.
+    device_name.clear();
+    try {
+      ShowDeviceError(platform, L"VolumeNameToDeviceName:" + ErrorText(error));
+    } catch (const std::exception&) {
+    }
+  }
+}
+
+void ShowDeviceError(Platform& platform, const std::wstring& text) {
+  if constexpr (edition::kDeviceErrorBox) {
+    platform.MessageBox(text, L"lindquay", mb::kOk, edition::kApi);
+  } else {
+    platform.ShowMessage(text);
   }
 }
 

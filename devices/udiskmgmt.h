@@ -47,9 +47,12 @@ struct FreeSpace {
 std::optional<FreeSpace> DiskFreeSpace(Platform& platform, const std::wstring& root_path);
 
 // The NT device name of a volume GUID path or a DOS name such as C:; empty when the
-// namespace has no target.
+// namespace has no target. An error on the way is shown, and the name stays empty.
 void VolumeNameToDeviceName(Platform& platform, const std::wstring& volume_name,
                             std::wstring& device_name);
+// Shows an error the device layer caught: the full edition in its own message box, the
+// reduced edition in the toolkit's plain message dialog.
+void ShowDeviceError(Platform& platform, const std::wstring& text);
 
 // The device number of a volume GUID path, with or without its trailing backslash;
 // nothing, with the system's text in error, when it cannot be opened or asked.

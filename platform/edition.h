@@ -39,6 +39,10 @@ inline constexpr bool kVolumeSizeAndSerial = kFull;
 inline constexpr bool kShadowCopies = kFull;
 inline constexpr bool kListNoRootDir = kFull;
 
+// An error the device layer catches: the full edition shows it in a message box of its
+// own (no owner, caption "lindquay"), the reduced edition in the plain message dialog.
+inline constexpr bool kDeviceErrorBox = kFull;
+
 // The report: the full edition asks the device number before the partition entry, says
 // "NONE" for a partition entry it cannot read, and has a serial line.
 struct ReportSteps {

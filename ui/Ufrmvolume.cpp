@@ -178,18 +178,24 @@ void Tfrmvolumes::FormShow() {
   refresh_list();
 }
 
+// The list and the records its rows point at change together or not at all: a refresh
+// that fails on the way leaves the previous ones agreeing, and a box the scan shows
+// may run a refresh of its own, which this one then replaces whole.
 void Tfrmvolumes::refresh_list() {
-  scan_ = Scan(platform_, {.dos_devices = view_.IsChecked(Command::Getnonvolumedrives1),
-                           .search_failed = [this](const std::wstring& reason) {
-                             platform_.ShowMessage(L"list_volumes:" + reason);
-                           }});
-  records_ = ShownRecords(scan_);
-  view_.SetRows(SortedRows(records_, order_));
+  MachineScan scan = Scan(platform_, {.dos_devices = view_.IsChecked(Command::Getnonvolumedrives1),
+                                      .search_failed = [this](const std::wstring& reason) {
+                                        platform_.ShowMessage(L"list_volumes:" + reason);
+                                      }});
+  std::vector<ListRecord> records = ShownRecords(scan);
+  view_.SetRows(SortedRows(records, order_));
+  records_ = std::move(records);
+  scan_ = std::move(scan);
 }
 
-const ListRecord* Tfrmvolumes::Selected() {
+std::optional<ListRecord> Tfrmvolumes::Selected() {
   const std::optional<std::size_t> record = view_.SelectedRecord();
-  return record && *record < records_.size() ? &records_[*record] : nullptr;
+  if (!record || *record >= records_.size()) return std::nullopt;
+  return records_[*record];
 }
 
 void Tfrmvolumes::lvvolumesColumnClick(int column) {
@@ -220,19 +226,19 @@ void Tfrmvolumes::Getnonvolumedrives1Click() {
 }
 
 void Tfrmvolumes::Unmount1Click() {
-  const ListRecord* row = Selected();
+  const std::optional<ListRecord> row = Selected();
   if (!row || row->volume.empty()) return;
   AfterMountChange(unmount_vol(platform_, row->pathname), L"unmount failed");
 }
 
 void Tfrmvolumes::Mount1Click() {
-  const ListRecord* row = Selected();
+  const std::optional<ListRecord> row = Selected();
   if (!row || row->volume.empty()) return;
   AfterMountChange(mount_vol(platform_, row->volume, L""), L"mount failed");
 }
 
 void Tfrmvolumes::Mount2Click() {
-  const ListRecord* row = Selected();
+  const std::optional<ListRecord> row = Selected();
   if (!row || row->volume.empty()) return;
   const std::optional<std::wstring> path =
       view_.InputBox(std::wstring(kInputCaption), L"Enter Path : x:\\, c:\\mount\\", L"x:\\");
@@ -249,7 +255,7 @@ void Tfrmvolumes::AfterMountChange(bool ok, const wchar_t* failure) {
 }
 
 void Tfrmvolumes::RemoveDosDevice1Click() {
-  const ListRecord* row = Selected();
+  const std::optional<ListRecord> row = Selected();
   if (!row) return;
   // A drive root such as C:\ names the DOS device C:.
   std::wstring name = row->pathname;
@@ -263,7 +269,7 @@ void Tfrmvolumes::RemoveDosDevice1Click() {
 
 void Tfrmvolumes::AddDosDevice1Click() {
   if (!Offered(Command::AddDosDevice1)) return;
-  const ListRecord* row = Selected();
+  const std::optional<ListRecord> row = Selected();
   if (!row) return;
   const std::optional<std::wstring> name =
       view_.InputBox(std::wstring(kInputCaption), L"Enter Path : x:", L"x:");
@@ -274,20 +280,20 @@ void Tfrmvolumes::AddDosDevice1Click() {
 }
 
 void Tfrmvolumes::CopyVolumeName1Click() {
-  const ListRecord* row = Selected();
+  const std::optional<ListRecord> row = Selected();
   if (!row) return;
   platform_.SetClipboardText(row->volume, edition::kClipboardForm);
 }
 
 void Tfrmvolumes::CopyDosDevicetoclipboard1Click() {
   if (!Offered(Command::CopyDosDevicetoclipboard1)) return;
-  const ListRecord* row = Selected();
+  const std::optional<ListRecord> row = Selected();
   if (!row) return;
   platform_.SetClipboardText(row->dosdevice, edition::kClipboardForm);
 }
 
 void Tfrmvolumes::GetVolumeInformations1Click() {
-  const ListRecord* row = Selected();
+  const std::optional<ListRecord> row = Selected();
   if (!row) {
     platform_.ShowMessage(L"pick a volume");
     return;
@@ -303,7 +309,7 @@ void Tfrmvolumes::GetVolumeInformations1Click() {
 
 void Tfrmvolumes::GetSerialNumber1Click() {
   if (!Offered(Command::GetSerialNumber1)) return;
-  const ListRecord* row = Selected();
+  const std::optional<ListRecord> row = Selected();
   if (!row) {
     platform_.ShowMessage(L"pick a volume");
     return;

@@ -154,7 +154,7 @@ class FormView {
   virtual ~FormView() = default;
   virtual void SetTitle(const std::wstring& title) = 0;
   // Replaces every row of lvvolumes; no row is selected afterwards. The rows are the
-  // view's to keep.
+  // view's to keep. When it fails, the list keeps the rows it had.
   virtual void SetRows(std::vector<ListRow> rows) = 0;
   // The record of the selected row (its ListRow::record); nothing when none is selected.
   virtual std::optional<std::size_t> SelectedRecord() = 0;
@@ -205,8 +205,10 @@ class Tfrmvolumes {
   const MachineScan& scan() const { return scan_; }
 
  private:
-  // The record of the selected row; null when no row is selected.
-  const ListRecord* Selected();
+  // A copy of the selected row's record; nothing when no row is selected. A copy,
+  // because an input box or a message box lets WM_DEVICECHANGE in, and the refresh it
+  // runs replaces the records while the command still needs what the user chose.
+  std::optional<ListRecord> Selected();
   // Says failure unless ok, then waits and refreshes the list.
   void AfterMountChange(bool ok, const wchar_t* failure);
 

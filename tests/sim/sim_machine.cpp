@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 #include <iterator>
+#include <new>
 #include <stdexcept>
 
 namespace vol {
@@ -450,6 +451,7 @@ bool SimMachine::ScriptedFailure(CallRecord& record) {
     }
     if (rule.flags && *rule.flags != record.flags) continue;
     if (rule.times > 0) --rule.times;
+    if (rule.throws) throw std::bad_alloc();
     Failed(record, rule.error);
     return true;
   }

@@ -114,6 +114,7 @@ class SimMachine : public Platform {
     std::optional<uint32_t> flags;  // when set, CallRecord::flags must equal it (an IOCTL code,
                                     // CreateFile access, DefineDosDevice flags)
     int times = -1;                 // how many more calls fail; -1 = no limit
+    bool throws = false;  // the call throws std::bad_alloc instead, as text conversion may
   };
 
   // One call made through the seam.

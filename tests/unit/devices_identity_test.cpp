@@ -113,6 +113,25 @@ TEST_F(DevicesDeviceName, FirstTargetIsTakenInTheBuildsText) {
   EXPECT_EQ(device_name, edition::kFull ? L"\\Device\\Caf\u00E9?" : L"\\Device\\Caf\u00E9\u0100");
 }
 
+// An error inside the query (here the text conversion running out of memory) is shown,
+// the name stays empty and the caller goes on.
+TEST_F(DevicesDeviceName, AnErrorInsideIsShownAndGivesNoName) {
+  machine.Fail(Call::QueryDosDevice, 0).throws = true;
+  std::wstring device_name = L"stale";
+  EXPECT_NO_THROW(VolumeNameToDeviceName(machine, SimMachine::VolumeGuidPath(1), device_name));
+  EXPECT_EQ(device_name, L"");
+  ASSERT_EQ(machine.messages().size(), 1u);
+  const SimMachine::ShownMessage& box = machine.messages()[0];
+  EXPECT_EQ(box.text, L"VolumeNameToDeviceName:std::bad_alloc");
+  // The full edition's own box, with no owner and an OK button; the reduced edition's
+  // plain dialog.
+  EXPECT_EQ(box.plain_dialog, !edition::kFull);
+  if (edition::kFull) {
+    EXPECT_EQ(box.caption, L"lindquay");
+    EXPECT_EQ(box.type, 0u);
+  }
+}
+
 // A namespace that answers with a full buffer and no terminator.
 class UnterminatedMachine : public SimMachine {
  public:

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,6 +47,7 @@ class FakeView : public FormView {
 
   void SetTitle(const std::wstring& new_title) override { title = new_title; }
   void SetRows(std::vector<ListRow> new_rows) override {
+    if (set_rows_fails) throw std::bad_alloc();  // and the list keeps the rows it had
     rows = std::move(new_rows);
     selected.reset();
     ++set_rows_calls;
@@ -58,7 +61,8 @@ class FakeView : public FormView {
   std::optional<std::wstring> InputBox(const std::wstring& caption, const std::wstring& prompt,
                                        const std::wstring& default_text) override {
     input_box_calls.push_back({caption, prompt, default_text});
-    if (input_answers.empty()) return default_text;  // OK on the untouched field
+    if (while_input_box_open) while_input_box_open();  // the box's loop dispatches messages
+    if (input_answers.empty()) return default_text;    // OK on the untouched field
     std::optional<std::wstring> answer = input_answers.front();
     input_answers.pop_front();
     return answer;
@@ -96,6 +100,8 @@ class FakeView : public FormView {
   std::wstring status_text;
   std::vector<InputBoxCall> input_box_calls;
   std::deque<std::optional<std::wstring>> input_answers;  // nullopt: the user cancels
+  std::function<void()> while_input_box_open;
+  bool set_rows_fails = false;
   std::vector<std::unique_ptr<FakePropertiesView>> properties;
 };
 

@@ -248,6 +248,23 @@ TEST_F(CommandsTest, FailedEnumerationStillShowsTheDosDevices) {
   EXPECT_TRUE(view.Select(1 + kSubPathName, L"C:" + kDosSlash));
 }
 
+// The list cannot take the new rows: it keeps the old ones, and so do the records they
+// point at, although the machine has changed meanwhile.
+TEST_F(CommandsTest, ARefreshTheListCannotTakeLeavesTheRowsAndRecordsAgreeing) {
+  const std::vector<ListRow> before = view.rows;
+  machine.RemoveVolume(SimMachine::VolumeGuidPath(1));
+  view.set_rows_fails = true;
+  EXPECT_THROW(form.Refresh1Click(), std::bad_alloc);
+  view.set_rows_fails = false;
+  ASSERT_EQ(view.rows, before);
+  for (const ListRow& row : view.rows) {
+    view.selected = row.record;
+    form.CopyVolumeName1Click();
+    ASSERT_TRUE(machine.clipboard().has_value());
+    EXPECT_EQ(machine.clipboard()->text, row.caption);
+  }
+}
+
 // ---------------------------------------------------------------- the selected-row rule
 
 TEST_F(CommandsTest, NoSelectedRowDoesNothingOrAsksForAVolume) {
@@ -337,7 +354,6 @@ TEST_F(CommandsTest, AutomaticMountTakesTheFirstLetterTheSystemAccepts) {
   EXPECT_EQ(Arguments(Call::SetVolumeMountPoint),
             (std::vector<std::wstring>{L"C:\\", L"D:\\", L"E:\\"}));
   EXPECT_TRUE(machine.messages().empty());
-  EXPECT_EQ(machine.slept_milliseconds(), 500u);
   EXPECT_EQ(view.set_rows_calls, 2);
   ASSERT_NE(ShownVolume(3), nullptr);
   EXPECT_EQ(ShownVolume(3)->sub(kSubPathName), L"E:\\");
@@ -353,7 +369,6 @@ TEST_F(CommandsTest, AutomaticMountRefusedEverywhereSaysSo) {
   EXPECT_EQ(Arguments(Call::SetVolumeMountPoint), every_letter);
   // One message, the command's: mount_vol itself shows nothing.
   EXPECT_EQ(MessageTexts(), std::vector<std::wstring>{L"mount failed"});
-  EXPECT_EQ(machine.slept_milliseconds(), 500u);
   EXPECT_EQ(view.set_rows_calls, 2);
 }
 
@@ -372,14 +387,10 @@ TEST_P(MountAtPathTest, UsesTheTypedTextUnchanged) {
   SelectVolume(3);
   view.input_answers = {c.answer};
   form.Mount2Click();
-  ASSERT_EQ(view.input_box_calls.size(), 1u);
-  EXPECT_EQ(view.input_box_calls[0].caption, L"Lindquay");
-  EXPECT_EQ(view.input_box_calls[0].prompt, L"Enter Path : x:\\, c:\\mount\\");
-  EXPECT_EQ(view.input_box_calls[0].default_text, L"x:\\");
+  EXPECT_EQ(view.input_box_calls.size(), 1u);
   EXPECT_EQ(Arguments(Call::SetVolumeMountPoint), c.attempts);
   EXPECT_EQ(MessageTexts(),
             c.fails ? std::vector<std::wstring>{L"mount failed"} : std::vector<std::wstring>{});
-  EXPECT_EQ(machine.slept_milliseconds(), 500u);
   EXPECT_EQ(view.set_rows_calls, 2);
 }
 
@@ -397,6 +408,49 @@ INSTANTIATE_TEST_SUITE_P(
                     std::wstring(5000, L'k'),
                     {std::wstring(5000, L'k')},
                     true}));
+
+// While a command's input box is open, the system announces a volume that the list
+// shows before the chosen one, or the chosen volume leaving; the refresh that runs then
+// replaces every record. The command still acts on what the user chose.
+struct Meanwhile {
+  const char* what;
+  Command command;
+  bool chosen_leaves;
+};
+void PrintTo(const Meanwhile& meanwhile, std::ostream* out) { *out << meanwhile.what; }
+
+class WhileTheBoxIsOpenTest : public CommandsTest,
+                              public ::testing::WithParamInterface<Meanwhile> {};
+
+TEST_P(WhileTheBoxIsOpenTest, TheCommandActsOnTheRowItWasGiven) {
+  const Meanwhile& c = GetParam();
+  if (!edition::kFull && c.command == Command::AddDosDevice1) GTEST_SKIP() << "full build only";
+  form.lvvolumesColumnClick(0);  // by name: volume 0 comes first
+  SelectVolume(3);
+  const bool mount = c.command == Command::Mount2;
+  view.input_answers = {mount ? L"k:\\" : L"Q:"};
+  view.while_input_box_open = [&] {
+    c.chosen_leaves ? machine.RemoveVolume(SimMachine::VolumeGuidPath(3)) : AddDiskVolume(0, {});
+    const DevBroadcastVolume record{sizeof record, dbt::kDevTypVolume, 0, 0, 0};
+    form.WMDeviceChange(c.chosen_leaves ? dbt::kDeviceRemoveComplete : dbt::kDeviceArrival,
+                        reinterpret_cast<const DevBroadcastHeader*>(&record));
+  };
+  form.RunHandlerOf(c.command);
+  EXPECT_GE(view.set_rows_calls, 4);  // the header click, the announcement, the command's
+  const SimMachine::CallRecord* call =
+      machine.LastCall(mount ? Call::SetVolumeMountPoint : Call::DefineDosDevice);
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(call->argument, mount ? L"k:\\" : L"Q:");
+  EXPECT_EQ(call->argument2, mount ? SimMachine::VolumeGuidPath(3) : HddName(3));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Announcements, WhileTheBoxIsOpenTest,
+    ::testing::Values(Meanwhile{"mount, a volume arrives", Command::Mount2, false},
+                      Meanwhile{"mount, the chosen volume leaves", Command::Mount2, true},
+                      Meanwhile{"add letter, a volume arrives", Command::AddDosDevice1, false},
+                      Meanwhile{"add letter, the chosen volume leaves", Command::AddDosDevice1,
+                                true}));
 
 TEST_F(CommandsTest, MountAtAPathCancelledDoesNothing) {
   SelectVolume(3);
@@ -479,10 +533,7 @@ TEST_F(CommandsTest, AddDosDeviceReportsInTheStatusBarAndRefreshes) {
     view.input_answers = {c.answer};
     const int rows_before = view.set_rows_calls;
     form.AddDosDevice1Click();
-    ASSERT_EQ(view.input_box_calls.size(), 1u);
-    EXPECT_EQ(view.input_box_calls[0].caption, L"Lindquay");
-    EXPECT_EQ(view.input_box_calls[0].prompt, L"Enter Path : x:");
-    EXPECT_EQ(view.input_box_calls[0].default_text, L"x:");
+    EXPECT_EQ(view.input_box_calls.size(), 1u);
     const std::vector<std::wstring> names = Arguments(Call::DefineDosDevice);
     ASSERT_FALSE(names.empty());
     EXPECT_EQ(names[0], *c.answer);
@@ -579,15 +630,19 @@ TEST_F(CommandsTest, PropertiesWindowReportsOnTheTargetOfTheRowKind) {
   struct Case {
     const char* what;
     std::function<void()> select;
-    std::wstring target;
+    std::wstring target, disk, volume_guid, serial, clusters;
   };
   std::vector<Case> cases{
       {"volume row", [this] { SelectVolume(1); },
-       WithoutTrailingBackslash(SimMachine::VolumeGuidPath(1))},
-      {"DOS-device row", [this] { SelectStick(); }, L"G:" + kDosSlash},
+       WithoutTrailingBackslash(SimMachine::VolumeGuidPath(1)), L"0", SimMachine::VolumeGuidPath(1),
+       L"1000", L"100"},
+      // A drive's root is a folder, not its device: no device number.
+      {"DOS-device row", [this] { SelectStick(); }, L"G:" + kDosSlash, L"NONE", L"", L"5157",
+       L"50"},
   };
   if (edition::kShadowCopies)
-    cases.push_back({"shadow-copy row", [this] { SelectShadowCopy(); }, kShadow});
+    cases.push_back(
+        {"shadow-copy row", [this] { SelectShadowCopy(); }, kShadow, L"NONE", L"", L"005C", L"20"});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     c.select();
@@ -599,10 +654,18 @@ TEST_F(CommandsTest, PropertiesWindowReportsOnTheTargetOfTheRowKind) {
     EXPECT_EQ(window.caption, L"Properties for " + c.target);
     EXPECT_EQ(window.set_lines_calls, 1);
     EXPECT_EQ(Arguments(Call::CreateFile).front(), c.target);  // the report's own open
-    std::vector<std::wstring> expected;
-    GetVolumeReport(machine, c.target, expected);
+    // No partition entry on this machine; clusters of 8 sectors of 512 bytes, none free.
+    std::vector<std::wstring> expected =
+        edition::kFull ? std::vector<std::wstring>{L"->Parent DeviceNumber: " + c.disk,
+                                                   L"->Partition_Info: NONE"}
+                       : std::vector<std::wstring>{L"->DeviceNumber: " + c.disk};
+    expected.push_back(L"->VolumeGUID: " + c.volume_guid);
+    if (edition::kFull) expected.push_back(L"->Serial:" + c.serial);
+    expected.insert(expected.end(),
+                    {L"->GetDiskFreeSpace", L"Sectors per cluster: 8", L"Bytes per sector: 512",
+                     L"ClusterSize: 4096", L"Total clusters: " + c.clusters + L" (0 MB)",
+                     L"Free Clusters: 0 (0 MB) / Used Clusters: " + c.clusters + L" (0 MB)"});
     EXPECT_EQ(window.lines, expected);
-    EXPECT_FALSE(window.lines.empty());
     EXPECT_TRUE(machine.messages().empty());
   }
 }
@@ -640,6 +703,12 @@ void PrintTo(const Dispatch& dispatch, std::ostream* out) {
   *out << static_cast<int>(dispatch.command);
 }
 
+// The one input box the command showed, with the caption both boxes share.
+bool InputBoxWas(const FakeView& view, const std::wstring& prompt, const std::wstring& text) {
+  return view.input_box_calls.size() == 1 && view.input_box_calls[0].caption == L"Lindquay" &&
+         view.input_box_calls[0].prompt == prompt && view.input_box_calls[0].default_text == text;
+}
+
 class DispatchTest : public CommandsTest, public ::testing::WithParamInterface<Dispatch> {};
 
 TEST_P(DispatchTest, MenuCommandReachesItsHandlerInTheBuildsThatOfferIt) {
@@ -662,19 +731,16 @@ INSTANTIATE_TEST_SUITE_P(
                  }},
         Dispatch{Command::Mount2, false,
                  [](SimMachine&, FakeView& v) {
-                   return v.input_box_calls.size() == 1 &&
-                          v.input_box_calls[0].default_text == L"x:\\";
+                   return InputBoxWas(v, L"Enter Path : x:\\, c:\\mount\\", L"x:\\");
                  }},
         Dispatch{
             Command::Getnonvolumedrives1, false,
             [](SimMachine&, FakeView& v) { return v.IsChecked(Command::Getnonvolumedrives1); }},
         Dispatch{Command::RemoveDosDevice1, false,
                  [](SimMachine& m, FakeView&) { return m.CountCalls(Call::DefineDosDevice) > 0; }},
-        Dispatch{Command::AddDosDevice1, true,
-                 [](SimMachine&, FakeView& v) {
-                   return v.input_box_calls.size() == 1 &&
-                          v.input_box_calls[0].default_text == L"x:";
-                 }},
+        Dispatch{
+            Command::AddDosDevice1, true,
+            [](SimMachine&, FakeView& v) { return InputBoxWas(v, L"Enter Path : x:", L"x:"); }},
         Dispatch{Command::CopyVolumeName1, false,
                  [](SimMachine& m, FakeView&) {
                    return m.clipboard() && m.clipboard()->text == SimMachine::VolumeGuidPath(1);

@@ -256,13 +256,21 @@ TEST_F(TablesTest, DiskAndPartitionNumbersFallBackInOrder) {
   SimDevice& no_extents = AddDiskVolume(4, 0, 0);
   no_extents.device_number.reset();
   no_extents.extents_error = win_error::kInvalidFunction;
+  // Errors inside the queries (out of memory while the path is converted) fall back as
+  // failed requests do: volume 5's number query, and both of volume 6's.
+  AddDiskVolume(5, 0, 0).extents = {DiskExtent{8, 0, 1 << 20}};
+  SimMachine::FailureRule& once = machine.Fail(Call::CreateFile, 0, SimMachine::Guid(5));
+  once.times = 1;
+  once.throws = true;
+  AddDiskVolume(6, 0, 0);
+  machine.Fail(Call::CreateFile, 0, SimMachine::Guid(6)).throws = true;
 
   const MachineScan scan = Scan(machine, {});
   const std::vector<ListRecord> rows = ShownRecords(scan);
   struct Expected {
     uint8_t disk, part;
   };
-  const Expected expected[] = {{2, 3}, {5, 255}, {255, 255}, {255, 255}};
+  const Expected expected[] = {{2, 3}, {5, 255}, {255, 255}, {255, 255}, {8, 255}, {255, 255}};
   for (std::size_t i = 0; i < std::size(expected); ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(rows[i].disknumber, expected[i].disk);
@@ -272,6 +280,7 @@ TEST_F(TablesTest, DiskAndPartitionNumbersFallBackInOrder) {
   }
   EXPECT_EQ(scan.volumes[2].device_number_error,
             SystemErrorText(machine, win_error::kAccessDenied));
+  EXPECT_EQ(scan.volumes[4].device_number_error, L"std::bad_alloc");
   EXPECT_TRUE(machine.messages().empty());  // a failing number query is not reported
 }
 
@@ -318,6 +327,18 @@ TEST_F(TablesTest, EnumerationEndingEarlyKeepsWhatItHadAndClosesTheSearch) {
   EXPECT_EQ(VolumeNames(Scan(machine, {})),
             (std::vector<std::wstring>{SimMachine::VolumeGuidPath(1)}));
   EXPECT_EQ(machine.CountCalls(Call::FindVolumeClose), 1);
+
+  // An error that no volume's fallbacks take ends the search in the same way, and says why.
+  machine.ClearFailures();
+  AddDiskVolume(3, 0, 3);
+  machine.Fail(Call::GetVolumePathNamesForVolumeName, 0, SimMachine::Guid(3)).throws = true;
+  std::vector<std::wstring> reasons;
+  const auto told = [&](const std::wstring& reason) { reasons.push_back(reason); };
+  EXPECT_EQ(
+      VolumeNames(Scan(machine, {.search_failed = told})),
+      (std::vector<std::wstring>{SimMachine::VolumeGuidPath(1), SimMachine::VolumeGuidPath(2)}));
+  EXPECT_EQ(reasons, std::vector<std::wstring>{L"std::bad_alloc"});
+  EXPECT_EQ(machine.CountCalls(Call::FindVolumeClose), 2);
 }
 
 TEST_F(TablesTest, EveryQualifyingVolumeIsListedBeyondSixteen) {
