@@ -4,7 +4,9 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
+#include "crash/guard_win.h"
 #include "platform/edition.h"
 
 namespace vol::crash_detail {
@@ -34,6 +36,53 @@ struct FaultingThread {
   const CONTEXT* context = nullptr;
   uint64_t floor = 0;
 };
+
+// ------------------------------------------------------------------ the box
+
+// What the user chose in the box; kFailed when the box itself failed.
+enum class BoxChoice { kContinue = 1, kRestart, kClose, kFailed };
+
+// One error as the box shows it.
+struct BoxError {
+  std::wstring text;     // what the box says
+  std::wstring message;  // the error's own words, which the report begins with
+  FaultingThread thread;
+  bool can_continue = true;  // false: going on could resume into a lock the system holds
+  std::wstring report;       // the full edition's, gathered when first asked for
+  bool gathered = false;
+};
+
+inline constexpr const wchar_t* kDialogFont = L"MS Shell Dlg";
+
+// Made hidden on the reporter's thread at start-up; false when it could not be made.
+bool PrepareBox();
+// Shows the prepared box, modal to owner (or to none), and serves the reporter's thread
+// until the user chooses; shown is set once the box is on the screen.
+BoxChoice ShowBox(HWND owner, BoxError& error, HANDLE shown);
+// Serves the reporter's thread, for dialog, while open holds; false when handling a
+// message failed, the reporter's own error.
+bool ServeUntil(HWND dialog, const bool& open);
+
+// A dialog procedure's failure (guarded by Guarded) ends the dialog it served.
+inline bool guarded_dialog_failed = false;
+template <DLGPROC Proc>
+INT_PTR CALLBACK Guarded(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  INT_PTR result = FALSE;
+  if (GuardedCall([&] { result = Proc(dialog, message, wparam, lparam); })) return result;
+  guarded_dialog_failed = true;
+  return TRUE;
+}
+
+// The full edition's report behind the box (crash/full); the reduced edition has none
+// and never calls these.
+constexpr WORD kSendButton = 101, kShowButton = 102;
+// Made on the reporter's thread at start-up: the report's window, hidden.
+void PrepareReport();
+// "send bug report" or "show bug report" was pressed in box.
+void ReportButtonClicked(HWND box, WORD button, BoxError& error);
+// Whether the loader's lock can be had within patience: a thread stopped while it held
+// the lock holds it for good, and loading a DLL or starting a program would wait for ever.
+bool LoaderLockFree(DWORD patience_ms);
 
 // Sets the process-wide handlers again: a DLL that the reporter's work loaded (the
 // user's mail client) may have put its own in their place.

@@ -14,8 +14,9 @@
 // The thread of the error may hold any lock of the process (the heap's, the loader's),
 // so its wait is bounded: when no box came up within a few seconds, or the reporter is
 // gone, the error goes to the system's own handling and the process ends. The reporter
-// loads what it needs before the first error, and gathers the report only when the
-// user asks for it, with the box already up.
+// makes its box before the first error and only shows it then; it gathers the report
+// only when the user asks for it, with the box already up. Where going on would resume
+// into a lock that system code holds, the box offers no "continue application".
 #include <windows.h>
 // windows.h first: psapi.h needs its types.
 #include <psapi.h>
@@ -26,15 +27,26 @@
 #include <vector>
 
 #include "crash/crash_win.h"
-#include "crash/full/reporter_win.h"
+#include "crash/error_text.h"
 #include "crash/guard_win.h"
 #include "platform/edition.h"
 #include "platform/handles_win.h"
 #include "platform/text.h"
 #include "platform/win32_platform.h"
 
+// The linker's name for the start of the program's own image.
+extern "C" const IMAGE_DOS_HEADER __ImageBase;
+
 namespace vol {
 namespace {
+
+using crash_detail::BoxChoice;
+using crash_detail::BoxError;
+using crash_detail::LoaderLockFree;
+using crash_detail::PrepareBox;
+using crash_detail::PrepareReport;
+using crash_detail::ShowBox;
+constexpr std::wstring_view kHeadline = L"An error occurred in the application.";
 
 // How long the thread of an error waits for the box before it hands the error on.
 constexpr DWORD kBoxPatienceMs = 10000;
@@ -193,46 +205,82 @@ HWND BoxOwner() {
   return info.hwndActive;
 }
 
-Outcome Show(const Request& request, const std::wstring& message) {
+// The thread that holds the loader's lock, read from the process's own block (the PEB's
+// LoaderLock, at the same place in every Windows); 0 when nobody holds it.
+DWORD LoaderLockOwner() {
+  const BYTE* peb = nullptr;  // the thread block's pointer to it
+#if defined(__x86_64__)
+  asm("movq %%gs:0x60, %0" : "=r"(peb));
+  constexpr std::size_t kLoaderLockOffset = 0x110;
+#else
+  asm("movl %%fs:0x30, %0" : "=r"(peb));
+  constexpr std::size_t kLoaderLockOffset = 0xA0;
+#endif
+  const auto* lock = *reinterpret_cast<RTL_CRITICAL_SECTION* const*>(peb + kLoaderLockOffset);
+  return lock == nullptr ? 0 : static_cast<DWORD>(reinterpret_cast<uintptr_t>(lock->OwningThread));
+}
+
+// Going on resumes the program's own code only: an error inside system code may have
+// left a lock of the system held, and so does a thread that holds the loader's.
+bool CanGoOn(const Request& request) {
+  if (request.thread.id == LoaderLockOwner()) return false;
+  if (request.record == nullptr) return true;  // a C++ error, thrown by the program
+  MEMORY_BASIC_INFORMATION region{};
+  return VirtualQuery(request.record->ExceptionAddress, &region, sizeof region) != 0 &&
+         region.AllocationBase == &__ImageBase;
+}
+
+using LdrLockLoaderLock = LONG(NTAPI*)(ULONG flags, ULONG* disposition, ULONG_PTR* cookie);
+using LdrUnlockLoaderLock = LONG(NTAPI*)(ULONG flags, ULONG_PTR cookie);
+struct LoaderLock {
+  LdrLockLoaderLock lock = nullptr;
+  LdrUnlockLoaderLock unlock = nullptr;
+};
+LoaderLock loader;  // looked up before any error
+
+Outcome Show(BoxError& error) {
   const HWND owner = BoxOwner();
-  if constexpr (!edition::kFull) {
-    MessageBoxW(owner, message.c_str(), crash_detail::kCaption, MB_OK | MB_ICONERROR);
-    return Outcome::kGoOn;
-  } else {
-    using crash_detail::BoxChoice;
-    const BoxChoice choice = crash_detail::ShowExceptionBox(owner, message, request.thread);
-    if (choice == BoxChoice::kFailed) state.reporter_failed = true;
-    if (choice == BoxChoice::kClose) return Outcome::kEndProgram;
-    if (choice == BoxChoice::kRestart) {
-      DWORD error = 0;
-      if (StartAgain(error)) return Outcome::kEndProgram;
+  const BoxChoice choice = ShowBox(owner, error, state.box_up.get());
+  if (choice == BoxChoice::kFailed) state.reporter_failed = true;
+  if (choice == BoxChoice::kClose) return Outcome::kEndProgram;
+  if (choice == BoxChoice::kRestart) {
+    DWORD error_code = 0;
+    if (!LoaderLockFree(kBoxPatienceMs)) {
+      MessageBoxW(owner,
+                  L"The application cannot be started again: a stopped thread holds the "
+                  L"system's loader. It goes on running; close it and start it by hand.",
+                  crash_detail::kCaption, MB_OK | MB_ICONWARNING);
+    } else if (StartAgain(error_code)) {
+      return Outcome::kEndProgram;
+    } else {
       const std::wstring text = L"The application could not be started again (error " +
-                                std::to_wstring(error) + L"); it goes on running.";
+                                std::to_wstring(error_code) + L"); it goes on running.";
       MessageBoxW(owner, text.c_str(), crash_detail::kCaption, MB_OK | MB_ICONWARNING);
     }
-    return Outcome::kGoOn;
   }
+  return Outcome::kGoOn;
 }
 
 // Shows the error, guarded like a window procedure; where the reporter itself fails,
 // the error still reaches the user in a plain message box.
 Outcome ShowGuarded(const Request& request) {
-  std::wstring message = L"Unknown error";
-  GuardedCall([&] { message = MessageOf(request); });
+  BoxError error;
+  GuardedCall([&] {
+    error.message = MessageOf(request);
+    error.text = edition::kFull ? std::wstring(kHeadline) + L"\r\n" + error.message : error.message;
+    error.thread = request.thread;
+    error.can_continue = CanGoOn(request);
+  });
   state.reporter_failed = false;
   Outcome outcome = Outcome::kGoOn;
-  if (GuardedCall([&] { outcome = Show(request, message); }) && !state.reporter_failed) {
+  if (GuardedCall([&] { outcome = Show(error); }) && !state.reporter_failed) {
     return outcome;
   }
+  SetEvent(state.box_up.get());
+  const wchar_t* text = error.message.empty() ? L"Unknown error" : error.message.c_str();
   IgnoreStructuredErrors(
-      [&] { MessageBoxW(nullptr, message.c_str(), crash_detail::kCaption, MB_OK | MB_ICONERROR); });
+      [&] { MessageBoxW(nullptr, text, crash_detail::kCaption, MB_OK | MB_ICONERROR); });
   return Outcome::kGoOn;
-}
-
-// Any window the reporter's thread activates is an error's box coming up.
-LRESULT CALLBACK NoteBoxUp(int code, WPARAM wparam, LPARAM lparam) {
-  if (code == HCBT_ACTIVATE) SetEvent(state.box_up.get());
-  return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
 void ReserveStackForErrors() {
@@ -240,17 +288,23 @@ void ReserveStackForErrors() {
   SetThreadStackGuarantee(&guarantee);
 }
 
-using UniqueHook = UniqueAny<HHOOK, CloseWith<&::UnhookWindowsHookEx>>;
-
 DWORD WINAPI ReporterMain(void*) {
   // Made before the first error, since after one the heap or the loader may be locked:
   // the thread's message queue, its thread-local data, the report's DLLs.
   ReserveStackForErrors();
   MSG message{};
   PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
-  const UniqueHook hook(SetWindowsHookExW(WH_CBT, &NoteBoxUp, nullptr, GetCurrentThreadId()));
   IgnoreStructuredErrors([] {});
-  if constexpr (edition::kFull) GuardedCall([] { crash_detail::PrepareBugReport(); });
+  GuardedCall([] {
+    if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) {
+      loader.lock = reinterpret_cast<LdrLockLoaderLock>(
+          reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
+      loader.unlock = reinterpret_cast<LdrUnlockLoaderLock>(
+          reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
+    }
+    PrepareBox();
+    if constexpr (edition::kFull) PrepareReport();
+  });
   for (;;) {
     WaitForSingleObject(state.request_ready.get(), INFINITE);
     Request& request = *state.pending;
@@ -320,7 +374,6 @@ Outcome Report(const std::wstring* message, const EXCEPTION_POINTERS* pointers, 
   // box upon box; the open box counts it instead.
   if (state.showing.exchange(true)) {
     further = true;
-    if constexpr (edition::kFull) crash_detail::NoteFurtherError();
     return Outcome::kGoOn;
   }
   const ShowingScope showing;
@@ -443,6 +496,20 @@ int RunMessageLoop() {
 }
 
 namespace crash_detail {
+
+bool LoaderLockFree(DWORD patience_ms) {
+  if (loader.lock == nullptr || loader.unlock == nullptr) return true;  // cannot tell
+  constexpr ULONG kTryOnly = 2, kAcquired = 1;
+  for (const ULONGLONG deadline = GetTickCount64() + patience_ms;; Sleep(50)) {
+    ULONG disposition = 0;
+    ULONG_PTR cookie = 0;
+    if (loader.lock(kTryOnly, &disposition, &cookie) >= 0 && disposition == kAcquired) {
+      loader.unlock(0, cookie);
+      return true;
+    }
+    if (GetTickCount64() >= deadline) return false;
+  }
+}
 
 void ReportStructuredError(const EXCEPTION_POINTERS& pointers) {
   HandleUncaughtError(L"", &pointers);

@@ -74,8 +74,7 @@ void AddThread(std::wstring& out, const ThreadStack& thread, int bits) {
 
 void AddModule(std::wstring& out, const ModuleInfo& module, int bits) {
   out.append(L"  ").append(AddressText(module.base, bits)).append(L"  ");
-  out.append(HexText(module.size, 8)).append(L"  ").append(module.name).append(L"  ");
-  out.append(module.version.empty() ? L"(no version)" : module.version);
+  out.append(HexText(module.size, 8)).append(L"  ").append(module.name);
   if (!module.path.empty()) out.append(L"  ").append(module.path);
   out.append(kNewLine);
 }

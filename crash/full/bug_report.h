@@ -33,7 +33,6 @@ struct ModuleInfo {
   std::wstring path;
   uint64_t base = 0;
   uint64_t size = 0;
-  std::wstring version;  // file version "a.b.c.d"; empty when the file has none
 };
 
 struct BugReport {

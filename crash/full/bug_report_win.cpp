@@ -1,13 +1,14 @@
-// Gathers the bug report: the loaded modules (Toolhelp32, file versions), the stacks of
-// all threads of the process (dbghelp's StackWalk64, or where dbghelp is missing a walk
-// of its own: frame pointers on 32-bit code, unwind data on 64-bit code) and the symbol
-// names that the images' COFF tables or dbghelp know.
+// Gathers the bug report: the loaded modules, the stacks of all threads of the process
+// (frame pointers on 32-bit code, the images' unwind data on 64-bit code) and the symbol
+// names that the images' COFF tables know. Nothing here takes the loader's lock, which
+// the failed thread or a parked one may hold for good: the modules come from the address
+// space itself, not from the loader's list, and no DLL is loaded.
 //
 // Every stage runs under IgnoreStructuredErrors and catches C++ exceptions: what a
 // failing stage gathered before it failed stays in the report, with a note saying so.
 #include <windows.h>
 // windows.h first: these need its types.
-#include <dbghelp.h>
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -24,7 +25,6 @@
 #include "crash/full/reporter_win.h"
 #include "crash/guard_win.h"
 #include "platform/handles_win.h"
-#include "platform/system_library_win.h"
 #include "platform/win32_platform.h"
 
 namespace vol::crash_detail {
@@ -40,14 +40,6 @@ constexpr int kPointerBits = sizeof(void*) * 8;
 constexpr std::size_t kMaxFrames = 128;
 // How much of a suspended thread's stack is copied while it stands still.
 constexpr std::size_t kStackCopyLimit = 512 * 1024;
-
-// The report's DLLs, loaded by the reporter's thread before any error and kept.
-struct PreparedLibraries {
-  UniqueLibrary dbghelp;
-  UniqueLibrary version;
-  bool dbghelp_unusable = false;  // tests see the report of a system without it
-};
-PreparedLibraries prepared;
 
 // Toolhelp answers INVALID_HANDLE_VALUE, not null, when it fails.
 UniqueFile Snapshot(DWORD what) {
@@ -77,169 +69,42 @@ bool Stage(std::wstring& problems, const wchar_t* what, Fn&& fn) {
   return false;
 }
 
-// Looks up a function of a library loaded at run time; null when it has none.
-template <typename F>
-void Resolve(const UniqueLibrary& library, F& function, const char* name) {
-  function = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(library.get(), name)));
+// The image that starts at base: its file, and its size from its own headers.
+bool ReadImage(const BYTE* base, ModuleInfo& module) {
+  wchar_t path[MAX_PATH] = {};
+  if (GetMappedFileNameW(GetCurrentProcess(), const_cast<BYTE*>(base), path, MAX_PATH) == 0) {
+    return false;
+  }
+  const auto& dos = *reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto& nt = *reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos.e_lfanew);
+  if (dos.e_magic != IMAGE_DOS_SIGNATURE || nt.Signature != IMAGE_NT_SIGNATURE) return false;
+  // The system names the file by its device (\Device\HarddiskVolume3\...), which the
+  // global root opens as it stands.
+  module.path = path;
+  if (module.path.starts_with(L"\\Device\\")) module.path.insert(0, L"\\\\?\\GLOBALROOT");
+  // \??\C:\... names the file as \\?\C:\... does.
+  if (module.path.starts_with(L"\\??\\")) module.path[1] = L'\\';
+  module.name = module.path.substr(module.path.find_last_of(L"\\/") + 1);
+  module.base = reinterpret_cast<uintptr_t>(base);
+  module.size = nt.OptionalHeader.SizeOfImage;
+  return true;
 }
 
-// version.dll's functions, looked up at run time: imported, the DLL would be searched
-// for beside the executable first.
-class VersionLibrary {
- public:
-  VersionLibrary() {
-    if (!prepared.version) return;
-    Resolve(prepared.version, size_, "GetFileVersionInfoSizeW");
-    Resolve(prepared.version, info_, "GetFileVersionInfoW");
-    Resolve(prepared.version, query_, "VerQueryValueW");
-  }
-
-  // The file version "a.b.c.d" of the file at path; empty when it has none.
-  std::wstring FileVersion(const std::wstring& path) const {
-    if (!size_ || !info_ || !query_) return {};
-    DWORD ignored = 0;
-    const DWORD size = size_(path.c_str(), &ignored);
-    if (size == 0) return {};
-    std::vector<BYTE> data(size);
-    if (!info_(path.c_str(), 0, size, data.data())) return {};
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT length = 0;
-    if (!query_(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || info == nullptr ||
-        length < sizeof(VS_FIXEDFILEINFO)) {
-      return {};
-    }
-    return std::to_wstring(HIWORD(info->dwFileVersionMS)) + L"." +
-           std::to_wstring(LOWORD(info->dwFileVersionMS)) + L"." +
-           std::to_wstring(HIWORD(info->dwFileVersionLS)) + L"." +
-           std::to_wstring(LOWORD(info->dwFileVersionLS));
-  }
-
- private:
-  decltype(&GetFileVersionInfoSizeW) size_ = nullptr;
-  decltype(&GetFileVersionInfoW) info_ = nullptr;
-  decltype(&VerQueryValueW) query_ = nullptr;
-};
-
+// Every image mapped into the process, by walking its address space.
 void GatherModules(BugReport& report) {
-  const UniqueFile snapshot = Snapshot(TH32CS_SNAPMODULE);
-  if (!snapshot) {
-    AddProblem(report.problem,
-               ErrorText(L"the module list: CreateToolhelp32Snapshot", GetLastError()));
-    return;
-  }
-  MODULEENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Module32FirstW(snapshot.get(), &entry); more;
-       more = Module32NextW(snapshot.get(), &entry)) {
+  MEMORY_BASIC_INFORMATION region{};
+  for (const BYTE* at = nullptr;
+       VirtualQuery(at, &region, sizeof region) == sizeof region && region.RegionSize != 0;
+       at = static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize) {
+    if (region.Type != MEM_IMAGE || region.BaseAddress != region.AllocationBase) continue;
     ModuleInfo module;
-    module.name = entry.szModule;
-    module.path = entry.szExePath;
-    module.base = reinterpret_cast<uintptr_t>(entry.modBaseAddr);
-    module.size = entry.modBaseSize;
-    report.modules.push_back(std::move(module));
-  }
-  // Versions come second: reading them may fail for one file without losing the list.
-  const VersionLibrary versions;
-  for (auto& module : report.modules) {
-    Stage(report.problem, L"reading a file version",
-          [&] { module.version = versions.FileVersion(module.path); });
+    IgnoreStructuredErrors([&] {
+      if (ReadImage(static_cast<const BYTE*>(region.BaseAddress), module)) {
+        report.modules.push_back(std::move(module));
+      }
+    });
   }
 }
-
-// ------------------------------------------------------------------ dbghelp
-
-class DbgHelp {
- public:
-  // The modules come from the report's own list: letting dbghelp find them itself
-  // ("invading" the process) takes seconds under Wine.
-  explicit DbgHelp(const std::vector<ModuleInfo>& modules) {
-    const UniqueLibrary& library = prepared.dbghelp;
-    if (!library || prepared.dbghelp_unusable) return;
-    Resolve(library, initialize_, "SymInitializeW");
-    Resolve(library, cleanup_, "SymCleanup");
-    Resolve(library, set_options_, "SymSetOptions");
-    Resolve(library, stack_walk_, "StackWalk64");
-    Resolve(library, function_table_, "SymFunctionTableAccess64");
-    Resolve(library, module_base_, "SymGetModuleBase64");
-    Resolve(library, from_address_, "SymFromAddr");
-    Resolve(library, load_module_, "SymLoadModuleExW");
-    if (!initialize_ || !cleanup_ || !set_options_ || !stack_walk_ || !function_table_ ||
-        !module_base_ || !load_module_) {
-      return;
-    }
-    // Symbols come from the executable's folder only: the current directory may hold
-    // planted files, and a symbol path from the environment may crawl a whole drive.
-    set_options_(SYMOPT_DEFERRED_LOADS | SYMOPT_FAIL_CRITICAL_ERRORS | SYMOPT_NO_PROMPTS |
-                 SYMOPT_IGNORE_NT_SYMPATH);
-    const std::wstring executable = ProcessExecutablePath();
-    const std::wstring folder = executable.substr(0, executable.find_last_of(L"\\/"));
-    initialized_ = initialize_(GetCurrentProcess(), folder.c_str(), FALSE) != FALSE;
-    if (!initialized_) return;
-    for (const ModuleInfo& module : modules) {
-      load_module_(GetCurrentProcess(), nullptr, module.path.c_str(), module.name.c_str(),
-                   module.base, static_cast<DWORD>(module.size), nullptr, 0);
-    }
-  }
-  DbgHelp(const DbgHelp&) = delete;
-  DbgHelp& operator=(const DbgHelp&) = delete;
-  ~DbgHelp() {
-    if (initialized_) cleanup_(GetCurrentProcess());
-  }
-
-  bool usable() const { return initialized_; }
-
-  // Walks from context (changed on the way) and appends the frames whose stack lies
-  // at or above floor.
-  void Walk(HANDLE thread, CONTEXT context, PREAD_PROCESS_MEMORY_ROUTINE64 read, uint64_t floor,
-            std::vector<uint64_t>& addresses) const {
-    STACKFRAME64 frame{};
-#if defined(__x86_64__)
-    constexpr DWORD kMachine = IMAGE_FILE_MACHINE_AMD64;
-    frame.AddrPC.Offset = context.Rip;
-    frame.AddrFrame.Offset = context.Rbp;
-    frame.AddrStack.Offset = context.Rsp;
-#else
-    constexpr DWORD kMachine = IMAGE_FILE_MACHINE_I386;
-    frame.AddrPC.Offset = context.Eip;
-    frame.AddrFrame.Offset = context.Ebp;
-    frame.AddrStack.Offset = context.Esp;
-#endif
-    frame.AddrPC.Mode = frame.AddrFrame.Mode = frame.AddrStack.Mode = AddrModeFlat;
-    for (std::size_t steps = 0; steps < 2 * kMaxFrames && addresses.size() < kMaxFrames &&
-                                stack_walk_(kMachine, GetCurrentProcess(), thread, &frame, &context,
-                                            read, function_table_, module_base_, nullptr);
-         ++steps) {
-      if (frame.AddrPC.Offset == 0) break;
-      if (frame.AddrStack.Offset >= floor) addresses.push_back(frame.AddrPC.Offset);
-    }
-  }
-
-  // The symbol at address and how far address lies beyond it; false when unknown.
-  bool Symbol(uint64_t address, std::wstring& name, uint64_t& displacement) const {
-    if (!from_address_) return false;
-    alignas(SYMBOL_INFO) char buffer[sizeof(SYMBOL_INFO) + MAX_SYM_NAME] = {};
-    auto* symbol = reinterpret_cast<SYMBOL_INFO*>(buffer);
-    symbol->SizeOfStruct = sizeof(SYMBOL_INFO);
-    symbol->MaxNameLen = MAX_SYM_NAME;
-    DWORD64 offset = 0;
-    if (!from_address_(GetCurrentProcess(), address, &offset, symbol)) return false;
-    const std::size_t length = strnlen(symbol->Name, MAX_SYM_NAME);
-    name = crash::ReadableSymbol(std::string_view(symbol->Name, length));
-    displacement = offset;
-    return !name.empty();
-  }
-
- private:
-  decltype(&SymInitializeW) initialize_ = nullptr;
-  decltype(&SymCleanup) cleanup_ = nullptr;
-  decltype(&SymSetOptions) set_options_ = nullptr;
-  decltype(&StackWalk64) stack_walk_ = nullptr;
-  decltype(&SymFunctionTableAccess64) function_table_ = nullptr;
-  decltype(&SymGetModuleBase64) module_base_ = nullptr;
-  decltype(&SymFromAddr) from_address_ = nullptr;
-  decltype(&SymLoadModuleExW) load_module_ = nullptr;
-  bool initialized_ = false;
-};
 
 // ------------------------------------------------------------------ stacks
 
@@ -270,10 +135,9 @@ BOOL CALLBACK ReadMemory(HANDLE process, DWORD64 address, PVOID buffer, DWORD si
 }
 
 #if defined(__x86_64__)
-// Where dbghelp is missing: the unwind data that every x86-64 image carries for its
-// exceptions. GCC points RBP into the middle of its frames there, so no frame-pointer
-// chain would do.
-void WalkWithoutDbgHelp(CONTEXT context, uint64_t floor, std::vector<uint64_t>& addresses) {
+// The unwind data that every x86-64 image carries for its exceptions. GCC points RBP into the
+// middle of its frames there, so no frame-pointer chain would do.
+void Walk(CONTEXT context, uint64_t floor, std::vector<uint64_t>& addresses) {
   while (addresses.size() < kMaxFrames && context.Rip != 0) {
     if (context.Rsp >= floor) addresses.push_back(context.Rip);
     const DWORD64 stack = context.Rsp;
@@ -292,9 +156,8 @@ void WalkWithoutDbgHelp(CONTEXT context, uint64_t floor, std::vector<uint64_t>& 
   }
 }
 #else
-// Where dbghelp is missing: follow the chain of saved frame pointers, which the program
-// keeps in every function.
-void WalkWithoutDbgHelp(const CONTEXT& context, uint64_t floor, std::vector<uint64_t>& addresses) {
+// The chain of saved frame pointers, which the program keeps in every function.
+void Walk(const CONTEXT& context, uint64_t floor, std::vector<uint64_t>& addresses) {
   if (context.Esp >= floor) addresses.push_back(context.Eip);
   for (uint64_t frame = context.Ebp;
        addresses.size() < kMaxFrames && frame != 0 && frame % sizeof(void*) == 0;) {
@@ -308,15 +171,6 @@ void WalkWithoutDbgHelp(const CONTEXT& context, uint64_t floor, std::vector<uint
 }
 #endif
 
-void Walk(const DbgHelp& dbghelp, HANDLE thread, const CONTEXT& context, uint64_t floor,
-          std::vector<uint64_t>& addresses) {
-  if (dbghelp.usable()) {
-    dbghelp.Walk(thread, context, &ReadMemory, floor, addresses);
-  } else {
-    WalkWithoutDbgHelp(context, floor, addresses);
-  }
-}
-
 uint64_t StackPointer(const CONTEXT& context) {
 #if defined(__x86_64__)
   return context.Rsp;
@@ -328,8 +182,8 @@ uint64_t StackPointer(const CONTEXT& context) {
 // The faulting thread's walk starts from the registers of the error. An address in no
 // module (a call through a bad pointer) has no unwind data: the caller's frame is found
 // from the return address that the call left on top of the stack.
-void WalkFaulting(const DbgHelp& dbghelp, HANDLE thread, const FaultingThread& faulting,
-                  const std::vector<ModuleInfo>& modules, std::vector<uint64_t>& addresses) {
+void WalkFaulting(const FaultingThread& faulting, const std::vector<ModuleInfo>& modules,
+                  std::vector<uint64_t>& addresses) {
   CONTEXT context = *faulting.context;
 #if defined(__x86_64__)
   DWORD64 &pc = context.Rip, &sp = context.Rsp;
@@ -348,7 +202,7 @@ void WalkFaulting(const DbgHelp& dbghelp, HANDLE thread, const FaultingThread& f
     pc = caller;
     sp += sizeof caller;
   }
-  Walk(dbghelp, thread, context, faulting.floor, addresses);
+  Walk(context, faulting.floor, addresses);
   // The error's own address leads, wherever the walk began.
   if (faulting.floor == 0 && (addresses.empty() || addresses.front() != fault)) {
     addresses.insert(addresses.begin(), fault);
@@ -455,7 +309,7 @@ class CoffSymbolCache {
   std::map<std::wstring, std::vector<CoffSymbol>> files_;
 };
 
-void Describe(const DbgHelp& dbghelp, const std::vector<ModuleInfo>& modules, CoffSymbolCache& coff,
+void Describe(const std::vector<ModuleInfo>& modules, CoffSymbolCache& coff,
               const std::vector<uint64_t>& addresses, ThreadStack& thread) {
   for (uint64_t address : addresses) {
     StackFrame frame;
@@ -475,14 +329,9 @@ void Describe(const DbgHelp& dbghelp, const std::vector<ModuleInfo>& modules, Co
     const CoffSymbol* symbol = module != nullptr
                                    ? crash::FindCoffSymbol(coff.Of(*module), lookup - module->base)
                                    : nullptr;
-    std::wstring name;
-    uint64_t displacement = 0;
     if (symbol != nullptr) {
       frame.symbol = crash::ReadableSymbol(symbol->name, kPointerBits == 32);
       frame.symbol_offset = frame.address - module->base - symbol->rva;
-    } else if (dbghelp.Symbol(lookup, name, displacement)) {
-      frame.symbol = std::move(name);
-      frame.symbol_offset = displacement + (frame.address - lookup);
     }
   }
 }
@@ -494,29 +343,18 @@ void GatherThreads(BugReport& report, const FaultingThread& faulting) {
   const DWORD main_id = MainThreadId(ids);
   const DWORD self = GetCurrentThreadId();
 
-  DbgHelp dbghelp(report.modules);
-  if (!dbghelp.usable()) {
-    AddProblem(report.problem, L"dbghelp.dll is not usable: a walk of its own, no symbols");
-  }
-
   // The faulting thread first, from the registers of the error. It waits for the
   // reporter, on stack below them, so its frames above them stand still.
   ThreadStack current;
   current.id = faulting.id;
   current.main = faulting.id == main_id;
   current.faulting = true;
-  UniqueKernelHandle opened;
-  HANDLE thread = GetCurrentThread();
-  if (faulting.id != self) {
-    opened.reset(OpenThread(THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE, faulting.id));
-    thread = opened.get();
-  }
   std::vector<uint64_t> addresses;
   Stage(current.problem, L"the stack walk",
-        [&] { WalkFaulting(dbghelp, thread, faulting, report.modules, addresses); });
+        [&] { WalkFaulting(faulting, report.modules, addresses); });
   CoffSymbolCache coff;
   Stage(current.problem, L"the symbol lookup",
-        [&] { Describe(dbghelp, report.modules, coff, addresses, current); });
+        [&] { Describe(report.modules, coff, addresses, current); });
   report.threads.push_back(std::move(current));
 
   StackCopy copy;
@@ -537,11 +375,10 @@ void GatherThreads(BugReport& report, const FaultingThread& faulting) {
       if (CaptureSuspended(handle.get(), suspended, copy, thread.problem)) {
         std::vector<uint64_t> frames;
         walked_stack = &copy;
-        Stage(thread.problem, L"the stack walk",
-              [&] { Walk(dbghelp, handle.get(), suspended, 0, frames); });
+        Stage(thread.problem, L"the stack walk", [&] { Walk(suspended, 0, frames); });
         walked_stack = nullptr;
         Stage(thread.problem, L"the symbol lookup",
-              [&] { Describe(dbghelp, report.modules, coff, frames, thread); });
+              [&] { Describe(report.modules, coff, frames, thread); });
       }
     }
     report.threads.push_back(std::move(thread));
@@ -560,13 +397,8 @@ std::wstring NowText() {
 }  // namespace
 
 void PrepareBugReport() {
-  prepared.dbghelp = LoadSystemLibrary(L"dbghelp.dll");
-  prepared.version = LoadSystemLibrary(L"version.dll");
   walked_stack = nullptr;  // made now: thread-local data is allocated at its first use
 }
-
-// Declared by the tests only.
-void MakeDbgHelpUnusableForTests(bool unusable) { prepared.dbghelp_unusable = unusable; }
 
 crash::BugReport GatherBugReport(const std::wstring& error, const FaultingThread& faulting) {
   BugReport report;

@@ -78,7 +78,7 @@ TEST(BugReportText, SampleReportReadsAsExpected) {
       L"  7B012345  kernel32.dll+0x12345  WaitForSingleObject+0x15",
       L"",
       L"modules:",
-      L"  00400000  00020000  volumes.exe  (no version)  C:\\tools\\volumes.exe",
+      L"  00400000  00020000  volumes.exe  C:\\tools\\volumes.exe",
       L"  7B000000  00100000  kernel32.dll  10.0.19041.1  C:\\windows\\system32\\kernel32.dll",
       L"",
   };
