@@ -540,7 +540,7 @@ TEST_F(CommandsTest, CopyCommandsPutTheCellOnTheClipboard) {
   EXPECT_EQ(view.set_rows_calls, 2);          // only the view switch refreshed
 }
 
-// Ctrl+Shift+C: every row as the list shows it, and nothing else changes.
+// Ctrl+Shift+C: the captions, then every row as the list shows it, selected or not.
 TEST_F(CommandsTest, CopyListPutsTheRowsAsShownOnTheClipboard) {
   const std::wstring captions =
       edition::kFull ? L"Volume\tPathName\tDisk #\tPart #\tDos Device\tVolume Size\tSerial\r\n"
@@ -564,16 +564,10 @@ TEST_F(CommandsTest, CopyListPutsTheRowsAsShownOnTheClipboard) {
   // clang-format on
   SelectStick();
   form.lvvolumesColumnClick(1);
-  view.status_text = L"earlier line";
-  const auto selected = view.selected;
-  const int set_rows_calls = view.set_rows_calls;
   form.CopyListAsText();
   ASSERT_TRUE(machine.clipboard().has_value());
   EXPECT_EQ(machine.clipboard()->text, captions + (edition::kFull ? full : reduced));
   EXPECT_EQ(machine.clipboard()->form, ApiForm::Wide);
-  EXPECT_EQ(view.selected, selected);
-  EXPECT_EQ(view.set_rows_calls, set_rows_calls);
-  EXPECT_EQ(view.status_text, L"earlier line");
   EXPECT_EQ(ListText({}), captions) << "an empty list gives the caption line alone";
 }
 
