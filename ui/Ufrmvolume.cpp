@@ -167,6 +167,27 @@ std::vector<ListRow> SortedRows(const std::vector<ListRecord>& records, const So
   return rows;
 }
 
+std::wstring ListText(const std::vector<ListRow>& rows) {
+  constexpr wchar_t kCellEnd = L'\t';
+  constexpr std::wstring_view kLineEnd = L"\r\n";
+  std::wstring text;
+  for (const ColumnRow* column : kColumns) {
+    if (column != kColumns.front()) text += kCellEnd;
+    text += column->place().caption;
+  }
+  text += kLineEnd;
+  for (const ListRow& row : rows) {
+    text += row.caption;
+    // As the list shows a row: a cell for every column, empty where the row has none.
+    for (int sub = 0; sub + 1 < static_cast<int>(kColumns.size()); ++sub) {
+      text += kCellEnd;
+      text += row.sub(sub);
+    }
+    text += kLineEnd;
+  }
+  return text;
+}
+
 // ---------------------------------------------------------------- the window's handlers
 
 void Tfrmvolumes::FormShow() {
@@ -337,6 +358,13 @@ void Tfrmvolumes::WMDeviceChange(uint32_t event, const DevBroadcastHeader* recor
       sizeof unitmask);
   view_.SetStatusText(platform_.LocalDateTimeText() + what + unitmask_to_drive(unitmask));
   refresh_list();
+}
+
+void Tfrmvolumes::CopyListAsText() {
+  // The list holds the rows of these records in this order: refresh_list and the header
+  // clicks hand it no others. Unicode text in both editions; the system offers it as
+  // ANSI text to programs that ask for that.
+  platform_.SetClipboardText(ListText(SortedRows(records_, order_)), ApiForm::Wide);
 }
 
 }  // namespace vol

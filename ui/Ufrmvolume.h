@@ -125,6 +125,11 @@ struct SortOrder {
 // rows of equal keys keep the scan's order.
 std::vector<ListRow> SortedRows(const std::vector<ListRecord>& records, const SortOrder& order);
 
+// Rows as text for a ticket, a chat or a spreadsheet: a line of this edition's column
+// captions, then one line per row in the given order with its cells whole; cells are
+// separated by a tab, and every line ends with CR LF.
+std::wstring ListText(const std::vector<ListRow>& rows);
+
 // ---------------------------------------------------------------- the window's side
 // The items of the context menu PopupMenu1, by their WM_COMMAND ids.
 enum class Command : uint16_t {
@@ -194,6 +199,9 @@ class Tfrmvolumes {
   void GetVolumeInformations1Click();
   void GetSerialNumber1Click();
   void lvvolumesDblClick();
+  // Ctrl+Shift+C: the whole list, as shown, on the clipboard as text; the list, its
+  // selection and the status bar stay as they are.
+  void CopyListAsText();
   // A click on a column's header: sorts by that column, or reverses the order when the
   // rows are sorted by it already. The selected row stays selected.
   void lvvolumesColumnClick(int column);

@@ -342,6 +342,10 @@ bool MainWindow::OnListKey(UINT message, WPARAM key) {
         SendMenuCommand(Command::CopyVolumeName1);
         return true;
       }
+      if (message == WM_KEYDOWN && key == 'C' && control && shift && !alt) {
+        RunHandler([this] { form_.CopyListAsText(); });
+        return true;
+      }
       return false;
     case WM_KEYUP:
     case WM_SYSKEYUP:
@@ -353,7 +357,7 @@ bool MainWindow::OnListKey(UINT message, WPARAM key) {
       }
       return false;
     case WM_CHAR:
-      return key == 0x03;  // Ctrl+C's character; the key has done its work
+      return key == 0x03;  // Ctrl+C's (and Ctrl+Shift+C's) character; the key has done its work
     default:
       return false;
   }

@@ -423,6 +423,35 @@ TEST_F(SortedListTest, CommandsActOnTheSelectedRowWhereverTheOrderPutIt) {
   EXPECT_EQ(machine.MountPaths(SimMachine::VolumeGuidPath(1)), std::vector<std::wstring>{L"C:\\"});
 }
 
+// Ctrl+Shift+C as the keyboard gives it: the list's captions and cells as the control holds
+// them, in the order the header chose; the selection and the status bar stay.
+TEST_F(SortedListTest, CtrlShiftCCopiesTheListAsShown) {
+  ClickHeader(list(), kDisk);
+  SelectRow(list(), 1);
+  std::vector<std::vector<std::wstring>> lines{{}};
+  for (const auto& column : Columns(list())) lines[0].push_back(column.caption);
+  for (const auto& row : Cells(list())) lines.push_back(row);
+  std::wstring shown;  // each line's cells joined by tabs, ended by CR LF
+  for (const auto& line : lines) {
+    for (const auto& cell : line) shown += cell + (&cell == &line.back() ? L"\r\n" : L"\t");
+  }
+  SetForegroundWindow(main());
+  SetFocus(list());
+  INPUT keys[6]{};
+  const WORD order[] = {VK_CONTROL, VK_SHIFT, 'C', 'C', VK_SHIFT, VK_CONTROL};
+  for (int i = 0; i < 6; ++i) {
+    keys[i].type = INPUT_KEYBOARD;
+    keys[i].ki = {order[i], 0, i < 3 ? 0u : KEYEVENTF_KEYUP, 0, 0};
+  }
+  ASSERT_EQ(SendInput(6, keys, sizeof(INPUT)), 6u);
+  Pump();
+  ASSERT_TRUE(machine.clipboard().has_value());
+  EXPECT_EQ(machine.clipboard()->text, shown);
+  EXPECT_EQ(machine.clipboard()->form, ApiForm::Wide);
+  EXPECT_EQ(SelectedIndex(list()), 1);
+  EXPECT_EQ(StatusText(status()), L"");
+}
+
 // ---------------------------------------------------------------- resolution changes
 
 TEST_F(MainWindowTest, DpiChangeRescalesFontColumnsAndWindow) {

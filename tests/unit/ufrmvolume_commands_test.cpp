@@ -591,6 +591,37 @@ TEST_F(CommandsTest, CopyCommandsPutTheCellOnTheClipboard) {
   EXPECT_EQ(view.set_rows_calls, 2);          // only the view switch refreshed
 }
 
+// Ctrl+Shift+C: the captions, then every row as the list shows it, selected or not.
+TEST_F(CommandsTest, CopyListPutsTheRowsAsShownOnTheClipboard) {
+  const std::wstring captions =
+      edition::kFull ? L"Volume\tPathName\tDisk #\tPart #\tDos Device\tVolume Size\tSerial\r\n"
+                     : L"Volume\tPathName\tDiskNumber\tPartitionNumber\tDos Device\r\n";
+  const auto v = [](int n) { return SimMachine::VolumeGuidPath(n); };
+  // By PathName: "", C:\, C:\data\, D:\; then the DOS device, then the shadow copy.
+  // clang-format off
+  const std::wstring full =
+      v(3) + L"\t\t0\t3\t" + HddName(3) + L"\t413696\t3000\r\n" +
+      v(1) + L"\tC:\\\t0\t1\t" + HddName(1) + L"\t413696\t1000\r\n" +
+      v(4) + L"\tC:\\data\\\t0\t4\t" + HddName(4) + L"\t413696\t4000\r\n" +
+      v(2) + L"\tD:\\\t0\t2\t" + HddName(2) + L"\t413696\t2000\r\n" +
+      L"\tG:\\\t2\t1\t" + kStick + L"\t\t\r\n" +
+      L"\t\t\t\t" + kShadow + L"\t86016\t005C\r\n";
+  const std::wstring reduced =
+      v(3) + L"\t\t0\t3\t" + HddName(3) + L"\r\n" +
+      v(1) + L"\tC:\\\t0\t1\t" + HddName(1) + L"\r\n" +
+      v(4) + L"\tC:\\data\\\t0\t4\t" + HddName(4) + L"\r\n" +
+      v(2) + L"\tD:\\\t0\t2\t" + HddName(2) + L"\r\n" +
+      L"\tG:\t2\t1\t" + kStick + L"\r\n";
+  // clang-format on
+  SelectStick();
+  form.lvvolumesColumnClick(1);
+  form.CopyListAsText();
+  ASSERT_TRUE(machine.clipboard().has_value());
+  EXPECT_EQ(machine.clipboard()->text, captions + (edition::kFull ? full : reduced));
+  EXPECT_EQ(machine.clipboard()->form, ApiForm::Wide);
+  EXPECT_EQ(ListText({}), captions) << "an empty list gives the caption line alone";
+}
+
 TEST_F(CommandsTest, SerialNumberAsksForThePathOfTheRowKind) {
   if (!edition::kFull) GTEST_SKIP() << "the reduced build has no serial-number command";
   struct Case {
