@@ -27,43 +27,40 @@ export VOLUMES_LAUNCHER=$VOLUMES_ROOT/cmake/wine-run.sh
 wineserver -p && wine64 cmd /c exit >/dev/null 2>&1
 
 failed=0
-# expect NAME OUTCOME LINE COPY [SUITE...]: the script of a fresh copy $work/COPY (made
-# ready by `prepare`, when defined), run on the suites, passes or fails as OUTCOME says,
-# with a line of its output that matches LINE.
+# expect NAME OUTCOME LINE CHANGE [SUITE...]: the script of a fresh copy, which the
+# command CHANGE is given to change first, run on the suites, passes or fails as OUTCOME
+# says, with a line of its output that matches LINE.
 expect() {
-  local name=$1 outcome=$2 line=$3 copy=$work/$4 output status=0
+  local name=$1 outcome=$2 line=$3 change=$4 copy output status=0
   shift 4
-  mkdir "$copy" && (cd "$copy" && cmake -E tar xf "$work/artifact.zip") || return 1
-  if declare -F prepare >/dev/null; then prepare "$copy"; fi
-  output=$(timeout -s KILL 1800 bash "$copy/windows_run.sh" "$@" 2>&1) || status=$?
-  sed 's/^/    /' <<<"$output"
-  if { [ "$outcome" = pass ] && [ "$status" -eq 0 ]; } ||
-    { [ "$outcome" = fail ] && [ "$status" -ne 0 ]; }; then
-    if grep -q -- "$line" <<<"$output"; then
-      echo "ok: $name"
-      return
-    fi
+  copy=$(mktemp -d "$work/copy.XXXXXX") && (cd "$copy" && cmake -E tar xf "$work/artifact.zip") &&
+    $change "$copy" || status=$?
+  if [ "$status" -eq 0 ]; then
+    output=$(timeout -s KILL 1800 bash "$copy/windows_run.sh" "$@" 2>&1) || status=$?
   fi
-  echo "FAILED: $name (exit code $status)"
-  failed=1
+  sed 's/^/    /' <<<"$output"
+  if [ "$outcome" = "$( ((status)) && echo fail || echo pass)" ] && grep -q -- "$line" <<<"$output"; then
+    echo "ok: $name"
+  else
+    echo "FAILED: $name (exit code $status)"
+    failed=1
+  fi
 }
+without_helper() { rm "$1/win32/volumes_startup_error.exe"; }
+# The reduced edition's tests in the full edition's folder. Their program test counts the
+# full program's columns wrong at once; the other cases would wait a minute each for the
+# wrong error box.
+with_reduced_tests() { cp "$1/win64/win32_tests.exe" "$1/win64-full/win32_tests.exe"; }
 
 suites=()
 [ "$(i386_kind)" = native ] || suites=(win64/unit win64/win32 win64/ui win64-full/unit
   win64-full/win32 win64-full/ui program32)
 expect "the artifact's suites pass under Wine in an empty folder" pass '^all [0-9]* suites passed$' \
-  run "${suites[@]}"
-
-prepare() { rm "$1/win32/volumes_startup_error.exe"; }
+  true "${suites[@]}"
 expect "a file missing from the artifact fails it before any suite runs" fail \
-  '^FAILED: missing in .*: win32/volumes_startup_error.exe$' missing
-# The reduced edition's tests in the full edition's folder: their program test counts
-# the full program's columns wrong at once (the other cases would wait a minute each
-# for the wrong error box).
-prepare() { cp "$1/win64/win32_tests.exe" "$1/win64-full/win32_tests.exe"; }
+  '^FAILED: missing in .*: win32/volumes_startup_error.exe$' without_helper
 GTEST_FILTER='WineProgram.ListsTheVolumes*' expect "a failing suite fails it" fail \
-  '^FAILED: win64-full/win32: 1 ran, 1 failed, 0 skipped' planted win64-full/win32
-unset -f prepare
+  '^FAILED: win64-full/win32: 1 ran, 1 failed, 0 skipped' with_reduced_tests win64-full/win32
 GTEST_FILTER=NoSuchCase expect "a suite that runs no test fails it" fail \
-  '^FAILED: win64/unit: 0 ran, 0 failed, 0 skipped: it ran no test$' empty win64/unit
+  '^FAILED: win64/unit: 0 ran, 0 failed, 0 skipped: it ran no test$' true win64/unit
 exit $failed
