@@ -102,8 +102,9 @@ for row in "${rows[@]}"; do
     errors=$(xml_count "$report" errors)
     skipped=$(grep -c 'result="skipped"' "$report")
     disabled=$(xml_count "$report" disabled)
-    ran=$((${tests:-0} - ${disabled:-0} - skipped))
-    verdict="$ran ran, ${failures:-0} failed, $skipped skipped"
+    cases=$((${tests:-0} - ${disabled:-0}))
+    ran=$((cases - skipped))
+    verdict="$ran of $cases ran, ${failures:-0} failed, $skipped skipped"
     if [ "$status" -ne 0 ] || [ "${failures:-0}" -gt 0 ] || [ "${errors:-0}" -gt 0 ]; then
       verdict+=" (exit code $status, $took)"
     elif [ "$ran" -le 0 ]; then

@@ -60,7 +60,7 @@ expect "the artifact's suites pass under Wine in an empty folder" pass '^all [0-
 expect "a file missing from the artifact fails it before any suite runs" fail \
   '^FAILED: missing in .*: win32/volumes_startup_error.exe$' without_helper
 GTEST_FILTER='WineProgram.ListsTheVolumes*' expect "a failing suite fails it" fail \
-  '^FAILED: win64-full/win32: 1 ran, 1 failed, 0 skipped' with_reduced_tests win64-full/win32
+  '^FAILED: win64-full/win32: 1 of 1 ran, 1 failed, 0 skipped' with_reduced_tests win64-full/win32
 GTEST_FILTER=NoSuchCase expect "a suite that runs no test fails it" fail \
-  '^FAILED: win64/unit: 0 ran, 0 failed, 0 skipped: it ran no test$' true win64/unit
+  '^FAILED: win64/unit: 0 of 0 ran, 0 failed, 0 skipped: it ran no test$' true win64/unit
 exit $failed
