@@ -18,6 +18,14 @@ install_deps() {
   fi
 }
 
+# The Windows builds: NAME|cmake arguments. The test command runs their suites under
+# Wine; `package.sh --with-tests` hands them to the Windows runners.
+WINDOWS_BUILDS=(
+  "win32|-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release"
+  "win64|-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release"
+  "win64-full|-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DVOLUMES_EDITION=full -DVOLUMES_PROGRAM32=$VOLUMES_ROOT/build/win32/volumes.exe"
+)
+
 # configure_build FOLDER [cmake arguments...]: configures once, then only rebuilds.
 # Output goes to FOLDER.log; on failure its tail is shown.
 configure_build() {

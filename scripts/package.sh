@@ -4,9 +4,19 @@
 #   build/release/volumes-<version>-64bit-reduced.zip  (the reduced edition)
 #   build/release/SHA256SUMS
 # Each archive holds volumes.exe and the README.
+# With --with-tests, also build/windows-tests, what the Windows runners test
+# (.github/workflows/windows.yml): a folder for each Windows build of the test command
+# (WINDOWS_BUILDS in common.sh) with its test programs and the helpers they start beside
+# volumes.exe, which is the shipped one out of the archives (in win64-full, the 64-bit
+# full edition's own, which does not ship), and tests/scripts/windows_run.sh to run them.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$VOLUMES_ROOT"
+
+case "${1:-}" in
+  "" | --with-tests) ;;
+  *) die "usage: package.sh [--with-tests]" ;;
+esac
 
 install_deps
 version=$(sed -n 's/^set(VOLUMES_VERSION \([0-9.]*\))$/\1/p' cmake/identity.cmake)
@@ -34,3 +44,25 @@ done
 (cd "$out" && sha256sum ./*.zip | sed 's| \./| |' >SHA256SUMS)
 say "release archives in $VOLUMES_ROOT/$out:"
 (cd "$out" && cat SHA256SUMS)
+
+[ "${1:-}" = --with-tests ] || exit 0
+tests=build/windows-tests
+rm -rf "$tests"
+for entry in "${WINDOWS_BUILDS[@]}"; do
+  b=${entry%%|*}
+  read -r -a args <<<"${entry#*|}"
+  say "building build/$b"
+  configure_build "$b" "${args[@]}" || die "configuration failed"
+  build "$b" || die "the build failed"
+  mkdir -p "$tests/$b"
+  cp "build/$b"/{unit_tests,win32_tests,ui_tests,volumes_startup_error,load_by_name}.exe \
+    "build/$b/planted_marker.dll" "$tests/$b/"
+done
+for entry in "win32 32bit-full" "win64 64bit-reduced"; do
+  read -r b label <<<"$entry"
+  (cd "$tests/$b" && cmake -E tar xf "$VOLUMES_ROOT/$out/volumes-$version-$label.zip" &&
+    mv "volumes-$version-$label/volumes.exe" . && rm -r "volumes-$version-$label")
+done
+cp build/win64-full/volumes.exe "$tests/win64-full/"
+cp tests/scripts/windows_run.sh "$tests/"
+say "the Windows runners' tests in $VOLUMES_ROOT/$tests"

@@ -54,9 +54,7 @@ host_args=()
 configs=(
   "host|${host_args[*]:-}"
   "host-asan|-DVOLUMES_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
-  "win32|-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release"
-  "win64|-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release"
-  "win64-full|-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DVOLUMES_EDITION=full -DVOLUMES_PROGRAM32=$VOLUMES_ROOT/build/win32/volumes.exe"
+  "${WINDOWS_BUILDS[@]}"
 )
 if [ -f tests/fuzz/CMakeLists.txt ]; then
   configs+=("fuzz|-DVOLUMES_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++")

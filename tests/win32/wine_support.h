@@ -28,12 +28,16 @@
 namespace vol::test {
 
 // The program under test: the volumes.exe that VOLUMES_PROGRAM names (another build's,
-// such as the 32-bit one read from a 64-bit test), or else the same build's, beside the
-// test executable.
+// such as the 32-bit one read from a 64-bit test; a relative path starts at the current
+// folder), or else the same build's, beside the test executable.
 inline std::wstring ProgramPath() {
   wchar_t path[MAX_PATH * 2] = {};
   const DWORD named = ::GetEnvironmentVariableW(L"VOLUMES_PROGRAM", path, MAX_PATH * 2);
-  if (named > 0 && named < MAX_PATH * 2) return std::wstring(path, named);
+  if (named > 0 && named < MAX_PATH * 2) {
+    wchar_t full[MAX_PATH * 2] = {};
+    const DWORD length = ::GetFullPathNameW(path, MAX_PATH * 2, full, nullptr);
+    return length > 0 && length < MAX_PATH * 2 ? std::wstring(full, length) : std::wstring(path);
+  }
   const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
   std::wstring folder(path, length);
   folder.erase(folder.find_last_of(L"\\/") + 1);
