@@ -1,6 +1,7 @@
 // Number and text forms, and the small text helpers of udiskmgmt.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 
 #include "devices/text_forms.h"
@@ -85,6 +86,31 @@ class MessageTextMachine : public SimMachine {
   std::wstring text;
   std::wstring FormatMessage(uint32_t) override { return text; }
 };
+
+// An error's words travel as UTF-8 (what() of a C++ error) and are shown as UTF-16:
+// each length of sequence both ways, a character beyond the BMP, and what is no text.
+TEST(DevicesTextForms, Utf8AndWideTextConvertBothWays) {
+  const struct {
+    std::string utf8;
+    std::wstring wide;
+  } cases[] = {
+      {"Z\xC3\xBCrich caf\xC3\xA9", L"Z\u00FCrich caf\u00E9"},  // two bytes
+      {"\xE2\x82\xAC 5", L"\u20AC 5"},                          // three
+      {"disk \xF0\x9F\x92\xBE", L"disk \U0001F4BE"},            // four, a surrogate pair
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.utf8);
+    EXPECT_EQ(WideFromUtf8(c.utf8), c.wide);
+    EXPECT_EQ(Utf8FromWide(c.wide), c.utf8);
+    EXPECT_EQ(ErrorText(std::runtime_error(c.utf8)), c.wide);
+  }
+  // A byte that starts no whole sequence is read as Latin-1; a lone surrogate is no
+  // character and is replaced.
+  EXPECT_EQ(WideFromUtf8("a\xC3"), L"a\u00C3");
+  if constexpr (sizeof(wchar_t) == 2) {
+    EXPECT_EQ(Utf8FromWide(std::wstring{L'a', static_cast<wchar_t>(0xD800)}), "a\xEF\xBF\xBD");
+  }
+}
 
 TEST(DevicesTextForms, SystemErrorTextTrimsBlanksControlsAndFullStopsAtTheEnd) {
   const struct {
