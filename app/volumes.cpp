@@ -33,6 +33,20 @@ void StartUp() {
 #endif
 }
 
+// Each window procedure guards the messages it handles; the loop itself runs no code
+// of the program's.
+int RunMessageLoop() {
+  vol::SetMessageLoop(&RunMessageLoop);
+  MSG message{};
+  for (;;) {
+    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got == 0) return static_cast<int>(message.wParam);
+    if (got == -1) return 1;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
@@ -51,5 +65,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
     UpdateWindow(window->hwnd());
     started = true;
   });
-  return started ? vol::RunMessageLoop() : 1;
+  return started ? RunMessageLoop() : 1;
 }

@@ -71,7 +71,7 @@ struct Request {
 struct HandlerState {
   std::atomic<bool> showing{false};          // an error's box or dialog is open
   std::atomic<bool> closing{false};          // "close application" is tearing the windows down
-  std::atomic<bool> loop_running{false};     // the window thread's message loop has begun
+  std::atomic<MessageLoop> loop{nullptr};    // the window thread's, once it has begun
   std::atomic<bool> reporter_failed{false};  // the reporter's own code failed on this error
   std::atomic<bool> loop_in_filter{false};   // the window thread serves from inside a filter
   std::atomic<DWORD> window_thread{0};
@@ -414,10 +414,11 @@ Outcome Report(const std::wstring* message, const EXCEPTION_POINTERS* pointers, 
     Await(&idle, 1, INFINITE, !exhausted);
   }
   // One loop at most: each would stand on the failed frames of the one before.
-  if (exhausted || !state.loop_running || state.loop_in_filter.exchange(true)) {
+  const MessageLoop loop = state.loop;
+  if (exhausted || loop == nullptr || state.loop_in_filter.exchange(true)) {
     CloseApplication(!exhausted);
   }
-  ExitProcess(static_cast<UINT>(RunMessageLoop()));
+  ExitProcess(static_cast<UINT>(loop()));
 }
 
 LONG WINAPI LastChanceFilter(EXCEPTION_POINTERS* pointers) {
@@ -484,16 +485,7 @@ void InstallUncaughtErrorHandlers() {
   if (state.reporter) state.reporter_thread = id;
 }
 
-int RunMessageLoop() {
-  state.loop_running = true;
-  MSG message{};
-  for (;;) {
-    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-    if (got == 0) return static_cast<int>(message.wParam);
-    if (got == -1) return 1;
-    DispatchGuarded(message);
-  }
-}
+void SetMessageLoop(MessageLoop loop) { state.loop = loop; }
 
 namespace crash_detail {
 

@@ -1,6 +1,6 @@
 // How the rest of the program reaches the crash handling: the one place where an error
-// that escaped every handler is caught. Window procedures and the message loop run
-// their work through GuardedCall, which hands anything thrown, and any structured
+// that escaped every handler is caught. Window procedures run their work through
+// GuardedCall, which hands anything thrown, and any structured
 // exception (access violations, divisions by zero, ...), to HandleUncaughtError and
 // returns to the caller. Exceptions must not unwind through the system's frames between
 // DispatchMessage and a window procedure, so every window procedure calls through here.
@@ -37,9 +37,11 @@ void HandleUncaughtError(const std::wstring& message, const void* exception_poin
 // thread stops that thread for good instead.
 void InstallUncaughtErrorHandlers();
 
-// The window thread's message loop, each message dispatched through GuardedCall; the
-// exit code of WM_QUIT.
-int RunMessageLoop();
+// The window thread's message loop (the program entry's), which the thread runs again
+// after an error that no guard caught, to serve its windows from there; set as the
+// loop begins. Errors inside it are the window procedures' to catch: each guards its own.
+using MessageLoop = int (*)();
+void SetMessageLoop(MessageLoop loop);
 
 namespace crash_detail {
 bool RunCatchingStructured(void (*call)(void* target), void* target);
