@@ -157,12 +157,19 @@ BoxChoice ShowBox(HWND owner, BoxError& error, HANDLE shown) {
     if (!ServeUntil(box.dialog, box.open)) box.choice = BoxChoice::kFailed;
     box.open = false;
   }
-  // As a dialog ends: the owner is enabled first, so that it is active again.
-  ShowWindow(box.dialog, SW_HIDE);
-  SetWindowLongPtrW(box.dialog, GWLP_HWNDPARENT, 0);
+  // As a dialog ends: the owner, enabled again, is made active before the box goes, or
+  // the system would hand the activation to some other program's window. The box goes
+  // once the error has its answer (HideBox).
   if (owner != nullptr) SetForegroundWindow(owner);
   box.error = nullptr;
   return box.choice;
+}
+
+void HideBox() {
+  if (box.dialog != nullptr) {
+    SetWindowPos(box.dialog, nullptr, 0, 0, 0, 0,
+                 SWP_HIDEWINDOW | SWP_NOACTIVATE | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER);
+  }
 }
 
 }  // namespace vol::crash_detail

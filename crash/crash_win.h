@@ -59,6 +59,10 @@ bool PrepareBox();
 // Shows the prepared box, modal to owner (or to none), and serves the reporter's thread
 // until the user chooses; shown is set once the box is on the screen.
 BoxChoice ShowBox(HWND owner, BoxError& error, HANDLE shown);
+// Takes the box off the screen, once the error has its answer: hiding a window may take
+// a while (Windows animates it, Wine may wait for a window manager), and a further error
+// meanwhile gets a box of its own.
+void HideBox();
 // Serves the reporter's thread, for dialog, while open holds; false when handling a
 // message failed, the reporter's own error.
 bool ServeUntil(HWND dialog, const bool& open);

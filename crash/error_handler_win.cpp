@@ -220,14 +220,16 @@ DWORD LoaderLockOwner() {
   return lock == nullptr ? 0 : static_cast<DWORD>(reinterpret_cast<uintptr_t>(lock->OwningThread));
 }
 
-// Going on resumes the program's own code only: an error inside system code may have
-// left a lock of the system held, and so does a thread that holds the loader's.
+// Going on never resumes into system code: an error inside a system DLL (an image that
+// is not the program's) may have left one of the system's locks held, and so does a
+// thread that holds the loader's. An address in no image at all (a jump to nowhere)
+// runs no system code.
 bool CanGoOn(const Request& request) {
   if (request.thread.id == LoaderLockOwner()) return false;
   if (request.record == nullptr) return true;  // a C++ error, thrown by the program
   MEMORY_BASIC_INFORMATION region{};
-  return VirtualQuery(request.record->ExceptionAddress, &region, sizeof region) != 0 &&
-         region.AllocationBase == &__ImageBase;
+  if (VirtualQuery(request.record->ExceptionAddress, &region, sizeof region) == 0) return true;
+  return region.Type != MEM_IMAGE || region.AllocationBase == &__ImageBase;
 }
 
 using LdrLockLoaderLock = LONG(NTAPI*)(ULONG flags, ULONG* disposition, ULONG_PTR* cookie);
@@ -288,6 +290,13 @@ void ReserveStackForErrors() {
   SetThreadStackGuarantee(&guarantee);
 }
 
+void DispatchGuarded(MSG& message) {
+  GuardedCall([&] {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  });
+}
+
 DWORD WINAPI ReporterMain(void*) {
   // Made before the first error, since after one the heap or the loader may be locked:
   // the thread's message queue, its thread-local data, the report's DLLs.
@@ -306,19 +315,21 @@ DWORD WINAPI ReporterMain(void*) {
     if constexpr (edition::kFull) PrepareReport();
   });
   for (;;) {
-    WaitForSingleObject(state.request_ready.get(), INFINITE);
+    // Its hidden windows are top-level ones: served meanwhile, so that a message sent to
+    // every window (a device announcement, the end of the session) does not wait on them.
+    const HANDLE ready = state.request_ready.get();
+    while (MsgWaitForMultipleObjects(1, &ready, FALSE, INFINITE, QS_ALLINPUT) ==
+           WAIT_OBJECT_0 + 1) {
+      for (MSG waiting{}; PeekMessageW(&waiting, nullptr, 0, 0, PM_REMOVE);) {
+        DispatchGuarded(waiting);
+      }
+    }
     Request& request = *state.pending;
     request.outcome = ShowGuarded(request);
     crash_detail::ReinstallUncaughtErrorHandlers();
     SetEvent(state.request_answered.get());
+    crash_detail::HideBox();
   }
-}
-
-void DispatchGuarded(MSG& message) {
-  GuardedCall([&] {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  });
 }
 
 // Waits for one of events, dispatching the thread's messages meanwhile if serve; the

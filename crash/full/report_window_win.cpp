@@ -61,8 +61,9 @@ bool ShowReport(HWND box, const std::wstring& report) {
   const bool served = ServeUntil(window.dialog, window.open);
   window.open = false;
   EnableWindow(box, TRUE);
-  ShowWindow(window.dialog, SW_HIDE);
-  SetForegroundWindow(box);
+  SetForegroundWindow(box);  // before it goes, as the box does
+  SetWindowPos(window.dialog, nullptr, 0, 0, 0, 0,
+               SWP_HIDEWINDOW | SWP_NOACTIVATE | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER);
   return served;
 }
 

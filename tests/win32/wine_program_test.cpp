@@ -517,9 +517,12 @@ bool PressContinue(HWND box) {
   return Press(box, edition::kFull ? L"continue application" : L"OK");
 }
 
+// Closed, or hidden: the program keeps its boxes, hidden, for the next error.
 bool WaitUntilGone(HWND window) {
-  for (DWORD waited = 0; waited < kPatienceMs && ::IsWindow(window); waited += 50) ::Sleep(50);
-  return !::IsWindow(window);
+  for (DWORD waited = 0; waited < kPatienceMs && ::IsWindowVisible(window); waited += 50) {
+    ::Sleep(50);
+  }
+  return !::IsWindowVisible(window);
 }
 
 // A thread that the program did not start, begun where no code is: its first
