@@ -188,21 +188,31 @@ std::wstring MessageOf(const Request& request) {
   return crash::StructuredErrorText(error);
 }
 
-// The box's owner: the active window of the window thread, if that thread answers. A
-// box with an owner disables it, which waits for the owner's thread: one that is stuck,
-// or waits for the failed thread itself, would hold the box up for good.
+BOOL CALLBACK FirstShownWindow(HWND window, LPARAM found) {
+  if (!IsWindowVisible(window) || GetWindow(window, GW_OWNER) != nullptr) return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+// The box's owner: the active window of the window thread (or, while none is active, its
+// first window on the screen), if that thread answers. A box with an owner disables it,
+// which waits for the owner's thread: one that is stuck, or waits for the failed thread
+// itself, would hold the box up for good.
 HWND BoxOwner() {
   const DWORD thread = state.window_thread;
   if (thread == 0 || thread == GetCurrentThreadId()) return GetActiveWindow();
   GUITHREADINFO info{};
   info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(thread, &info)) return nullptr;
+  HWND owner = info.hwndActive;
+  if (owner == nullptr)
+    EnumThreadWindows(thread, &FirstShownWindow, reinterpret_cast<LPARAM>(&owner));
   DWORD_PTR ignored = 0;
-  if (!GetGUIThreadInfo(thread, &info) || info.hwndActive == nullptr ||
-      !SendMessageTimeoutW(info.hwndActive, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK,
-                           kOwnerPatienceMs, &ignored)) {
+  if (owner == nullptr || !SendMessageTimeoutW(owner, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK,
+                                               kOwnerPatienceMs, &ignored)) {
     return nullptr;
   }
-  return info.hwndActive;
+  return owner;
 }
 
 // The thread that holds the loader's lock, read from the process's own block (the PEB's
@@ -278,6 +288,8 @@ Outcome ShowGuarded(const Request& request) {
   if (GuardedCall([&] { outcome = Show(error); }) && !state.reporter_failed) {
     return outcome;
   }
+  // The failed box goes first, so that closing the plain one hands the activation back.
+  crash_detail::HideBox();
   SetEvent(state.box_up.get());
   const wchar_t* text = error.message.empty() ? L"Unknown error" : error.message.c_str();
   IgnoreStructuredErrors(
