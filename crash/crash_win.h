@@ -84,9 +84,6 @@ constexpr WORD kSendButton = 101, kShowButton = 102;
 void PrepareReport();
 // "send bug report" or "show bug report" was pressed in box.
 void ReportButtonClicked(HWND box, WORD button, BoxError& error);
-// Whether the loader's lock can be had within patience: a thread stopped while it held
-// the lock holds it for good, and loading a DLL or starting a program would wait for ever.
-bool LoaderLockFree(DWORD patience_ms);
 
 // Sets the process-wide handlers again: a DLL that the reporter's work loaded (the
 // user's mail client) may have put its own in their place.

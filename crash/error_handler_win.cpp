@@ -42,7 +42,6 @@ namespace {
 
 using crash_detail::BoxChoice;
 using crash_detail::BoxError;
-using crash_detail::LoaderLockFree;
 using crash_detail::PrepareBox;
 using crash_detail::PrepareReport;
 using crash_detail::ShowBox;
@@ -78,9 +77,10 @@ struct HandlerState {
   std::atomic<DWORD> reporter_thread{0};
   UniqueKernelHandle reporter;  // the reporter's thread, signalled should it end
   UniqueKernelHandle request_ready, box_up, request_answered;
-  UniqueKernelHandle idle;     // manual reset: set while no error is shown
-  Request* pending = nullptr;  // one at a time: only the error that opens the box asks
-  CONTEXT captured{};          // the registers of a C++ error, for the same reason
+  UniqueKernelHandle prepared;  // manual reset: set once the reporter's windows are made
+  UniqueKernelHandle idle;      // manual reset: set while no error is shown
+  Request* pending = nullptr;   // one at a time: only the error that opens the box asks
+  CONTEXT captured{};           // the registers of a C++ error, for the same reason
 };
 HandlerState state;
 
@@ -242,13 +242,15 @@ bool CanGoOn(const Request& request) {
   return region.Type != MEM_IMAGE || region.AllocationBase == &__ImageBase;
 }
 
-using LdrLockLoaderLock = LONG(NTAPI*)(ULONG flags, ULONG* disposition, ULONG_PTR* cookie);
-using LdrUnlockLoaderLock = LONG(NTAPI*)(ULONG flags, ULONG_PTR cookie);
-struct LoaderLock {
-  LdrLockLoaderLock lock = nullptr;
-  LdrUnlockLoaderLock unlock = nullptr;
-};
-LoaderLock loader;  // looked up before any error
+// Whether the loader's lock is free, or becomes so within patience: a thread stopped
+// while it held the lock holds it for good, and starting a program would wait for ever.
+bool LoaderLockFree(DWORD patience_ms) {
+  for (const ULONGLONG deadline = GetTickCount64() + patience_ms;; Sleep(50)) {
+    const DWORD owner = LoaderLockOwner();
+    if (owner == 0 || owner == GetCurrentThreadId()) return true;
+    if (GetTickCount64() >= deadline) return false;
+  }
+}
 
 Outcome Show(BoxError& error) {
   const HWND owner = BoxOwner();
@@ -317,15 +319,10 @@ DWORD WINAPI ReporterMain(void*) {
   PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
   IgnoreStructuredErrors([] {});
   GuardedCall([] {
-    if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) {
-      loader.lock = reinterpret_cast<LdrLockLoaderLock>(
-          reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
-      loader.unlock = reinterpret_cast<LdrUnlockLoaderLock>(
-          reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
-    }
     PrepareBox();
     if constexpr (edition::kFull) PrepareReport();
   });
+  SetEvent(state.prepared.get());
   for (;;) {
     // Its hidden windows are top-level ones: served meanwhile, so that a message sent to
     // every window (a device announcement, the end of the session) does not wait on them.
@@ -501,30 +498,26 @@ void InstallUncaughtErrorHandlers() {
   state.box_up.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   state.request_answered.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   state.idle.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
-  if (!state.request_ready || !state.box_up || !state.request_answered || !state.idle) return;
+  state.prepared.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!state.request_ready || !state.box_up || !state.request_answered || !state.idle ||
+      !state.prepared) {
+    return;
+  }
   DWORD id = 0;
   state.reporter.reset(CreateThread(nullptr, 0, &ReporterMain, nullptr, 0, &id));
   // Without it, errors are shown on their own thread.
   if (state.reporter) state.reporter_thread = id;
+  // An error from here on may come while another thread holds the loader's lock, when
+  // the box could no longer be made: the start-up goes on once it is.
+  if (state.reporter) {
+    const HANDLE ready[] = {state.prepared.get(), state.reporter.get()};
+    WaitForMultipleObjects(2, ready, FALSE, kBoxPatienceMs);
+  }
 }
 
 void SetMessageLoop(MessageLoop loop) { state.loop = loop; }
 
 namespace crash_detail {
-
-bool LoaderLockFree(DWORD patience_ms) {
-  if (loader.lock == nullptr || loader.unlock == nullptr) return true;  // cannot tell
-  constexpr ULONG kTryOnly = 2, kAcquired = 1;
-  for (const ULONGLONG deadline = GetTickCount64() + patience_ms;; Sleep(50)) {
-    ULONG disposition = 0;
-    ULONG_PTR cookie = 0;
-    if (loader.lock(kTryOnly, &disposition, &cookie) >= 0 && disposition == kAcquired) {
-      loader.unlock(0, cookie);
-      return true;
-    }
-    if (GetTickCount64() >= deadline) return false;
-  }
-}
 
 void ReportStructuredError(const EXCEPTION_POINTERS& pointers) {
   HandleUncaughtError(L"", &pointers);
