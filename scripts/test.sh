@@ -113,10 +113,10 @@ summary_line() {  # summary_line BUILD TEST HOW STATUS [COUNTS]
 declare -A EMULATED_CASES=(
   [unit]='*-CommandsTest.ReducedBuildHasNoFullOnlyCommands:*.HoldsOnTheFlatMachine*'
   [win32]='*-WineProgram.*:WineReport.*:WineVolumeList.OneRowPerVolumeOfTheSystemInItsOrder:WineCommands.MountAtAPathThatCannotExistFailsAndChangesNothing'
-  [ui]='*-CrashUi.AccessViolation*:CrashUi.StackOverflow*:CrashUi.ErrorsWhileTheDialogIsOpen*:CrashUi.ShowBugReport*:CrashUi.BugReportOfAThrownError*:CrashUi.WithoutDbgHelp*:CrashUi.FailureInsideTheBox*:CrashUi.ErrorWhileAnotherThreadHoldsTheLoaderLock*'
+  [ui]='*-CrashUi.AccessViolation*:CrashUi.StackOverflow*:CrashUi.ErrorsWhileTheDialogIsOpen*:CrashUi.ShowBugReport*:CrashUi.BugReportOfAThrownError*:CrashUi.FailureOnTheReporterThread*:CrashUi.ContinueIsRefused*:CrashUi.ErrorWhileAnotherThreadHoldsTheLoaderLock*'
 )
 NOT_EMULATED=(
-  "structured exceptions and bug reports that walk the threads' stacks (CrashUi: null write, stack overflow, errors while the box is open, a fault inside the box, the bug-report cases, a null write while another thread holds the loader lock): qemu hands Wine faults without their trap number"
+  "structured exceptions and bug reports that walk the threads' stacks (CrashUi: null write, stack overflow, errors while the box is open, a fault on the reporter's thread, a fault inside the C library, the bug-report cases, a null write while another thread holds the loader lock): qemu hands Wine faults without their trap number"
   "cases that skip themselves or use SCOPED_TRACE (WineReport, WineVolumeList.OneRow..., CommandsTest.ReducedBuild..., the contract on the flat machine, which skips what it does not model): GoogleTest reports them through OutputDebugString, a handled exception whose return reloads the selectors that its watcher thread overwrote"
   "WineCommands.MountAtAPath...: its process hung under the emulator in trials"
   "the program test (WineProgram): another process's memory is readable only from a native 64-bit reader (program32)"
