@@ -16,6 +16,8 @@ namespace vol::crash_detail {
 namespace {
 
 constexpr WORD kIconId = 99, kTextId = 100;
+constexpr WORD kContinueId = 103, kRestartId = 104,
+               kCloseId = 105;  // beside kSendButton, kShowButton
 
 // A button either ends the box with a choice or, with none, leaves it open and hands
 // the click to the full edition's report.
@@ -28,16 +30,17 @@ constexpr BoxChoice kStays = BoxChoice::kFailed;
 constexpr BoxButton kFullButtons[] = {
     {kSendButton, L"send bug report", kStays},
     {kShowButton, L"show bug report", kStays},
-    {103, L"continue application", BoxChoice::kContinue},
-    {104, L"restart application", BoxChoice::kRestart},
-    {105, L"close application", BoxChoice::kClose},
+    {kContinueId, L"continue application", BoxChoice::kContinue},
+    {kRestartId, L"restart application", BoxChoice::kRestart},
+    {kCloseId, L"close application", BoxChoice::kClose},
 };
 constexpr BoxButton kReducedButtons[] = {{IDOK, L"OK", BoxChoice::kContinue}};
 constexpr std::span<const BoxButton> kButtons = edition::kFull
                                                     ? std::span<const BoxButton>(kFullButtons)
                                                     : std::span<const BoxButton>(kReducedButtons);
-constexpr WORD kContinueButton = edition::kFull ? 103 : IDOK;
-constexpr WORD kCloseButton = edition::kFull ? 105 : IDOK;
+// The reduced edition's one button both goes on and closes the box.
+constexpr WORD kContinueButton = edition::kFull ? kContinueId : IDOK;
+constexpr WORD kCloseButton = edition::kFull ? kCloseId : IDOK;
 
 struct Box {
   HWND dialog = nullptr;
